@@ -14,21 +14,27 @@ start)
     quillon_prepare_prefix
     mkdir -p "$session_dir"
     if [ -f "$session_dir/display" ] && quillon_display_alive "$(cat "$session_dir/display")"; then
-        exit 0
+        display="$(cat "$session_dir/display")"
+    elif [ -n "${DISPLAY:-}" ] && quillon_display_alive "$DISPLAY"; then
+        display="$DISPLAY"
+    else
+        display="$(quillon_start_xvfb)" || { echo "cannot start Xvfb" >&2; exit 1; }
+        echo "$display" >"$session_dir/started"
     fi
-    if [ -n "${DISPLAY:-}" ] && quillon_display_alive "$DISPLAY"; then
-        echo "$DISPLAY" >"$session_dir/display"
-        exit 0
-    fi
-    display="$(quillon_start_xvfb)" || { echo "cannot start Xvfb" >&2; exit 1; }
     echo "$display" >"$session_dir/display"
-    echo "$display" >"$session_dir/started"
+    export DISPLAY="$display"
     # A persistent wineserver keeps every test program's start fast.
-    DISPLAY="$display" setsid wineserver -p </dev/null >/dev/null 2>&1 &
+    wineserver -p </dev/null >/dev/null 2>&1
+    # Start Wine's own service processes now, detached from the test runner's
+    # pipes: started by a test program they would inherit its output and keep
+    # ctest waiting for them.
+    setsid wine wineboot </dev/null >/dev/null 2>&1
     echo "display $display"
     ;;
 stop)
-    WINEPREFIX="$WINEPREFIX" wineserver -k >/dev/null 2>&1
+    wineserver -k >/dev/null 2>&1
+    # Wait until the server is gone, so a following run starts a fresh one.
+    wineserver -w >/dev/null 2>&1
     if [ -f "$session_dir/started" ]; then
         quillon_stop_xvfb "$(cat "$session_dir/started")"
     fi

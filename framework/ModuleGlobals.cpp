@@ -1,0 +1,4 @@
+#include "framework/ModuleGlobals.h"
+
+HINSTANCE ModuleInstance = nullptr;
+DWORD PlatformId = 1;
