@@ -60,6 +60,10 @@ if(MODULE_SOURCES AND QUILLON_MODULE_COMPLETE)
                 ${CMAKE_SOURCE_DIR}/module/QuillonFilter.def)
     set_target_properties(QuillonFilter PROPERTIES PREFIX "" OUTPUT_NAME QuillonFilter)
     target_link_libraries(QuillonFilter PRIVATE quillon_pages quillon_camera quillon_framework)
+    # The export list names the entry points without the 32-bit stdcall decoration.
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        target_link_options(QuillonFilter PRIVATE -Wl,--enable-stdcall-fixup)
+    endif()
 endif()
 
 # Console tools, one per folder under tools/.
