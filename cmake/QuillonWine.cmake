@@ -1,6 +1,7 @@
 # Every Windows program of the build runs under Wine through the build tree's runner.
 set(QUILLON_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 set(QUILLON_SESSION_DIR ${CMAKE_BINARY_DIR}/wine-session)
+math(EXPR QUILLON_TARGET_BITS "${CMAKE_SIZEOF_VOID_P} * 8")
 configure_file(${CMAKE_SOURCE_DIR}/scripts/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE
                @ONLY)

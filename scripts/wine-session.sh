@@ -11,7 +11,7 @@ session_dir="$build_dir/wine-session"
 
 case "$action" in
 start)
-    quillon_prepare_prefix
+    quillon_prepare_prefix || exit 1
     mkdir -p "$session_dir"
     if [ -f "$session_dir/display" ] && quillon_display_alive "$(cat "$session_dir/display")"; then
         display="$(cat "$session_dir/display")"
@@ -28,7 +28,7 @@ start)
     # Start Wine's own service processes now, detached from the test runner's
     # pipes: started by a test program they would inherit its output and keep
     # ctest waiting for them.
-    setsid wine wineboot </dev/null >/dev/null 2>&1
+    setsid bash -c '. "$1"; quillon_wine wineboot' _ "$(dirname "$0")/wine-common.sh" </dev/null >/dev/null 2>&1
     echo "display $display"
     ;;
 stop)
