@@ -17,7 +17,11 @@ struct FieldSlot {
     size_t size;
 };
 
-#define CONFIG_FIELD(member) FieldSlot{offsetof(CameraConfig, member), sizeof(CameraConfig::member)}
+#define CONFIG_FIELD(member)                                                                                 \
+    FieldSlot                                                                                                \
+    {                                                                                                        \
+        offsetof(CameraConfig, member), sizeof(CameraConfig::member)                                         \
+    }
 
 // offsetof on a class with a virtual destructor is conditionally supported;
 // gcc and MSVC both give the plain member offset.
@@ -50,17 +54,20 @@ const FieldSlot FileFields[] = {
 
 #undef CONFIG_FIELD
 
-unsigned char* FieldAddress(CameraConfig& record, const FieldSlot& slot) {
+unsigned char* FieldAddress(CameraConfig& record, const FieldSlot& slot)
+{
     return reinterpret_cast<unsigned char*>(&record) + slot.offset;
 }
 
-const unsigned char* FieldAddress(const CameraConfig& record, const FieldSlot& slot) {
+const unsigned char* FieldAddress(const CameraConfig& record, const FieldSlot& slot)
+{
     return reinterpret_cast<const unsigned char*>(&record) + slot.offset;
 }
 
 // A temporary sibling of the settings file, unique to this thread, so that
 // concurrent writers never share a half-written file.
-std::string TemporarySibling(const std::string& path) {
+std::string TemporarySibling(const std::string& path)
+{
     char suffix[64];
     snprintf(suffix, sizeof(suffix), ".%lu.%lu.tmp", GetCurrentProcessId(), GetCurrentThreadId());
     return path + suffix;
@@ -70,9 +77,13 @@ std::string TemporarySibling(const std::string& path) {
 // either side retries a sharing refusal for up to this many milliseconds.
 const int SharingAttempts = 200;
 
-bool SharingRefused(DWORD error) { return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION; }
+bool SharingRefused(DWORD error)
+{
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+}
 
-FILE* OpenForReading(const std::string& path) {
+FILE* OpenForReading(const std::string& path)
+{
     for (int attempt = 0; attempt < SharingAttempts; ++attempt) {
         FILE* file = fopen(path.c_str(), "rb");
         if (file || !SharingRefused(GetLastError())) return file;
@@ -82,7 +93,8 @@ FILE* OpenForReading(const std::string& path) {
 }
 
 // Replaces the settings file with the written sibling.
-bool ReplaceWith(const std::string& temporary, const std::string& path) {
+bool ReplaceWith(const std::string& temporary, const std::string& path)
+{
     for (int attempt = 0; attempt < SharingAttempts; ++attempt) {
         if (MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
         if (!SharingRefused(GetLastError())) return false;
@@ -91,7 +103,8 @@ bool ReplaceWith(const std::string& temporary, const std::string& path) {
     return false;
 }
 
-bool WriteFields(const std::string& path, const CameraConfig& record) {
+bool WriteFields(const std::string& path, const CameraConfig& record)
+{
     FILE* file = fopen(path.c_str(), "wb");
     if (!file) return false;
     bool complete = true;
@@ -102,16 +115,18 @@ bool WriteFields(const std::string& path, const CameraConfig& record) {
     return complete;
 }
 
-}  // namespace
+} // namespace
 
-std::string SettingsFilePath() {
+std::string SettingsFilePath()
+{
     char directory[TempPathCapacity];
     const DWORD length = GetTempPathA(TempPathCapacity, directory);
     if (length == 0 || length >= TempPathCapacity) return std::string();
     return std::string(directory, length) + SettingsFileName;
 }
 
-int ReadSettingsFile(CameraConfig& record) {
+int ReadSettingsFile(CameraConfig& record)
+{
     const std::string path = SettingsFilePath();
     if (path.empty()) return 0;
     FILE* file = OpenForReading(path);
@@ -125,7 +140,8 @@ int ReadSettingsFile(CameraConfig& record) {
     return 1;
 }
 
-int WriteSettingsFile(const CameraConfig& record) {
+int WriteSettingsFile(const CameraConfig& record)
+{
     const std::string path = SettingsFilePath();
     if (path.empty()) return 0;
     const std::string temporary = TemporarySibling(path);

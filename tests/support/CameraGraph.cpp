@@ -41,6 +41,12 @@ void CameraGraph::Release()
     m_PreviewSink = nullptr;
 }
 
+void CameraGraph::CloseSinks(bool closed)
+{
+    m_CaptureSink->CloseToSamples(closed);
+    m_PreviewSink->CloseToSamples(closed);
+}
+
 void CameraGraph::StopEveryFilter()
 {
     if (m_CaptureSink) m_CaptureSink->Stop();

@@ -28,6 +28,8 @@ public:
     HRESULT Run() { return m_Control->Run(); }
     HRESULT Pause() { return m_Control->Pause(); }
     HRESULT Stop() { return m_Control->Stop(); }
+    // Marks both sinks closed (or open) to samples, see CountingRenderer.
+    void CloseSinks(bool closed);
     // Stops every filter directly, downstream first, as the graph does.
     void StopEveryFilter();
     // Drops the graph and the sinks (stopping first); the camera reference stays.

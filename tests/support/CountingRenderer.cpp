@@ -311,10 +311,9 @@ MediaTypeRecord CountingRenderer::ConnectedType()
 HRESULT CountingRenderer::OnReceive(IMediaSample* sample)
 {
     if (!sample) return E_POINTER;
-    if (m_State == State_Stopped) {
-        InterlockedIncrement(&m_SamplesWhileStopped);
-        return VFW_E_WRONG_STATE;
-    }
+    if (m_Closed) InterlockedIncrement(&m_SamplesWhileClosed);
+    // A stopped renderer refuses samples; the source's stop may still be on its way.
+    if (m_State == State_Stopped) return VFW_E_WRONG_STATE;
     if (m_Flushing) return S_FALSE;
     InterlockedExchange(&m_LastSampleBytes, sample->GetActualDataLength());
     InterlockedIncrement(&m_Samples);

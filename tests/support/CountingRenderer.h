@@ -34,8 +34,10 @@ public:
     bool WaitUntilHolding(DWORD milliseconds);
 
     LONG Samples() const { return m_Samples; }
-    // Samples that arrived while the filter was stopped (a source must never send them).
-    LONG SamplesWhileStopped() const { return m_SamplesWhileStopped; }
+    // A test closes the sink once the source upstream has stopped, and opens
+    // it again before starting it: whatever arrives in between came too late.
+    void CloseToSamples(bool closed) { InterlockedExchange(&m_Closed, closed ? 1 : 0); }
+    LONG SamplesWhileClosed() const { return m_SamplesWhileClosed; }
     LONG EndOfStreams() const { return m_EndOfStreams; }
     LONG HeldNow() const { return m_HeldNow; }
     FILTER_STATE State() const { return m_State; }
@@ -90,7 +92,8 @@ private:
     volatile LONG m_Flushing = 0;
 
     volatile LONG m_Samples = 0;
-    volatile LONG m_SamplesWhileStopped = 0;
+    volatile LONG m_Closed = 0;
+    volatile LONG m_SamplesWhileClosed = 0;
     volatile LONG m_EndOfStreams = 0;
     volatile LONG m_LastSampleBytes = 0;
 };

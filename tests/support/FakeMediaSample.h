@@ -10,7 +10,7 @@
 #include <vector>
 
 class FakeMediaSample : public IMediaSample {
-public:
+  public:
     static const unsigned char GuardByte = 0xCD;
 
     // A buffer of `size` bytes followed by `guard` guard bytes, all GuardByte.
@@ -52,7 +52,7 @@ public:
     STDMETHODIMP GetMediaTime(LONGLONG*, LONGLONG*) override { return VFW_E_MEDIA_TIME_NOT_SET; }
     STDMETHODIMP SetMediaTime(LONGLONG*, LONGLONG*) override { return S_OK; }
 
-private:
+  private:
     long m_Size;
     std::vector<unsigned char> m_Buffer;
 };

@@ -3,13 +3,16 @@
 #include <cwchar>
 
 // {C1F400A0-3F08-11D3-9F0B-006008039E37}
-const CLSID CLSID_SampleGrabberFilter = {0xc1f400a0, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
+const CLSID CLSID_SampleGrabberFilter = {
+    0xc1f400a0, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
 // {C1F400A4-3F08-11D3-9F0B-006008039E37}
-const CLSID CLSID_NullRendererFilter = {0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
+const CLSID CLSID_NullRendererFilter = {
+    0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
 
 namespace {
 
-HRESULT FirstPin(IBaseFilter* filter, PIN_DIRECTION direction, IPin** out) {
+HRESULT FirstPin(IBaseFilter* filter, PIN_DIRECTION direction, IPin** out)
+{
     ComPtr<IEnumPins> pins;
     RETURN_IF_FAILED(filter->EnumPins(pins.put()));
     ComPtr<IPin> pin;
@@ -23,13 +26,17 @@ HRESULT FirstPin(IBaseFilter* filter, PIN_DIRECTION direction, IPin** out) {
     return VFW_E_NOT_FOUND;
 }
 
-}  // namespace
+} // namespace
 
 GraphFixture::GraphFixture() {}
 
-GraphFixture::~GraphFixture() { Release(); }
+GraphFixture::~GraphFixture()
+{
+    Release();
+}
 
-HRESULT GraphFixture::Create(IBaseFilter* camera) {
+HRESULT GraphFixture::Create(IBaseFilter* camera)
+{
     RETURN_IF_FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                       m_Graph.putVoid()));
     RETURN_IF_FAILED(m_Graph.queryInto(IID_IMediaControl, m_Control));
@@ -37,15 +44,17 @@ HRESULT GraphFixture::Create(IBaseFilter* camera) {
     return m_Graph->AddFilter(camera, L"Brisca Camera");
 }
 
-HRESULT GraphFixture::ConnectPin(const wchar_t* pinId) {
+HRESULT GraphFixture::ConnectPin(const wchar_t* pinId)
+{
     const int slot = wcscmp(pinId, L"1") == 0 ? 0 : 1;
     RETURN_IF_FAILED(m_Camera->FindPin(pinId, m_Pins[slot].put()));
 
-    RETURN_IF_FAILED(CoCreateInstance(CLSID_SampleGrabberFilter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                      m_Grabbers[slot].putVoid()));
-    RETURN_IF_FAILED(CoCreateInstance(CLSID_NullRendererFilter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                      m_Renderers[slot].putVoid()));
-    RETURN_IF_FAILED(m_Graph->AddFilter(m_Grabbers[slot].get(), slot == 0 ? L"Capture grabber" : L"Preview grabber"));
+    RETURN_IF_FAILED(CoCreateInstance(CLSID_SampleGrabberFilter, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IBaseFilter, m_Grabbers[slot].putVoid()));
+    RETURN_IF_FAILED(CoCreateInstance(CLSID_NullRendererFilter, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IBaseFilter, m_Renderers[slot].putVoid()));
+    RETURN_IF_FAILED(
+        m_Graph->AddFilter(m_Grabbers[slot].get(), slot == 0 ? L"Capture grabber" : L"Preview grabber"));
     RETURN_IF_FAILED(
         m_Graph->AddFilter(m_Renderers[slot].get(), slot == 0 ? L"Capture renderer" : L"Preview renderer"));
 
@@ -63,15 +72,18 @@ HRESULT GraphFixture::ConnectPin(const wchar_t* pinId) {
     return m_Graph->ConnectDirect(grabberOut.get(), rendererIn.get(), nullptr);
 }
 
-void GraphFixture::StopEveryFilter() {
+void GraphFixture::StopEveryFilter()
+{
     if (!m_Graph) return;
     ComPtr<IEnumFilters> filters;
     if (FAILED(m_Graph->EnumFilters(filters.put()))) return;
     ComPtr<IBaseFilter> filter;
-    while (filters->Next(1, filter.put(), nullptr) == S_OK) filter->Stop();
+    while (filters->Next(1, filter.put(), nullptr) == S_OK)
+        filter->Stop();
 }
 
-void GraphFixture::Release() {
+void GraphFixture::Release()
+{
     if (m_Control) m_Control->Stop();
     StopEveryFilter();
     for (int slot = 0; slot < 2; ++slot) {

@@ -14,7 +14,7 @@ extern const CLSID CLSID_SampleGrabberFilter;
 extern const CLSID CLSID_NullRendererFilter;
 
 class GraphFixture {
-public:
+  public:
     GraphFixture();
     // Stops every filter before the graph goes, as a failed run requires.
     ~GraphFixture();
@@ -39,7 +39,7 @@ public:
     ComPtr<IGraphBuilder> m_Graph;
     ComPtr<IMediaControl> m_Control;
     ComPtr<IBaseFilter> m_Camera;
-    ComPtr<IPin> m_Pins[2];               // the camera's pins "1" and "2", when connected
+    ComPtr<IPin> m_Pins[2]; // the camera's pins "1" and "2", when connected
     ComPtr<IBaseFilter> m_Grabbers[2];
     ComPtr<IBaseFilter> m_Renderers[2];
     RecordingSink m_Sinks[2];

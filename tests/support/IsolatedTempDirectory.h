@@ -7,7 +7,7 @@
 #include <vector>
 
 class IsolatedTempDirectory {
-public:
+  public:
     IsolatedTempDirectory();
     // Deletes the files left in the directory, the directory itself, and
     // restores TMP and TEMP.
@@ -20,7 +20,7 @@ public:
     // Names of the files now in the directory.
     std::vector<std::string> FileNames() const;
 
-private:
+  private:
     std::string m_Path;
     std::string m_OldTmp;
     std::string m_OldTemp;

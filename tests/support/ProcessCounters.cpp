@@ -2,7 +2,8 @@
 
 #include <tlhelp32.h>
 
-int ProcessThreadCount() {
+int ProcessThreadCount()
+{
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return -1;
     const DWORD self = GetCurrentProcessId();
@@ -17,13 +18,15 @@ int ProcessThreadCount() {
     return count;
 }
 
-DWORD ProcessHandleCount() {
+DWORD ProcessHandleCount()
+{
     DWORD count = 0;
     if (!GetProcessHandleCount(GetCurrentProcess(), &count)) return 0;
     return count;
 }
 
-bool WaitUntil(const std::function<bool()>& condition, DWORD milliseconds) {
+bool WaitUntil(const std::function<bool()>& condition, DWORD milliseconds)
+{
     const DWORD start = GetTickCount();
     for (;;) {
         if (condition()) return true;

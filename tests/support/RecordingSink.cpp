@@ -5,7 +5,8 @@
 
 RecordingSink::RecordingSink(int width, int height) : m_Width(width), m_Height(height) {}
 
-STDMETHODIMP RecordingSink::QueryInterface(REFIID iid, void** out) {
+STDMETHODIMP RecordingSink::QueryInterface(REFIID iid, void** out)
+{
     if (!out) return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(ISampleGrabberCB))) {
         *out = static_cast<ISampleGrabberCB*>(this);
@@ -15,7 +16,8 @@ STDMETHODIMP RecordingSink::QueryInterface(REFIID iid, void** out) {
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP RecordingSink::SampleCB(double, IMediaSample* sample) {
+STDMETHODIMP RecordingSink::SampleCB(double, IMediaSample* sample)
+{
     RecordedSample record = {};
     record.timeResult = sample->GetTime(&record.start, &record.end);
     record.syncPoint = sample->IsSyncPoint() == S_OK;
@@ -30,23 +32,30 @@ STDMETHODIMP RecordingSink::SampleCB(double, IMediaSample* sample) {
     return S_OK;
 }
 
-STDMETHODIMP RecordingSink::BufferCB(double, BYTE*, long) { return S_OK; }
+STDMETHODIMP RecordingSink::BufferCB(double, BYTE*, long)
+{
+    return S_OK;
+}
 
-std::vector<RecordedSample> RecordingSink::Samples() const {
+std::vector<RecordedSample> RecordingSink::Samples() const
+{
     ScopedLock lock(&m_Lock);
     return m_Samples;
 }
 
-size_t RecordingSink::Count() const {
+size_t RecordingSink::Count() const
+{
     ScopedLock lock(&m_Lock);
     return m_Samples.size();
 }
 
-bool RecordingSink::WaitForSamples(size_t count, DWORD milliseconds) const {
+bool RecordingSink::WaitForSamples(size_t count, DWORD milliseconds) const
+{
     return WaitUntil([&] { return Count() >= count; }, milliseconds);
 }
 
-void RecordingSink::Clear() {
+void RecordingSink::Clear()
+{
     ScopedLock lock(&m_Lock);
     m_Samples.clear();
 }

@@ -13,7 +13,7 @@
 #include "framework/Sync.h"
 
 struct RecordedSample {
-    HRESULT timeResult;  // IMediaSample::GetTime
+    HRESULT timeResult; // IMediaSample::GetTime
     REFERENCE_TIME start;
     REFERENCE_TIME end;
     bool syncPoint;
@@ -23,7 +23,7 @@ struct RecordedSample {
 };
 
 class RecordingSink : public ISampleGrabberCB {
-public:
+  public:
     // The picture is checked for frames of this size (the camera's full size by default).
     RecordingSink(int width = 3032, int height = 2016);
     virtual ~RecordingSink() = default;
@@ -41,7 +41,7 @@ public:
     bool WaitForSamples(size_t count, DWORD milliseconds = 10000) const;
     void Clear();
 
-private:
+  private:
     int m_Width;
     int m_Height;
     mutable CriticalLock m_Lock;

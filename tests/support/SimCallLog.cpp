@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-std::vector<QuillonSimCall> SimCallRecords() {
+std::vector<QuillonSimCall> SimCallRecords()
+{
     std::vector<QuillonSimCall> calls;
     const int count = SimGetCallCount();
     for (int i = 0; i < count; ++i) {
@@ -13,13 +14,16 @@ std::vector<QuillonSimCall> SimCallRecords() {
     return calls;
 }
 
-std::vector<std::string> SimCallNames() {
+std::vector<std::string> SimCallNames()
+{
     std::vector<std::string> names;
-    for (const QuillonSimCall& call : SimCallRecords()) names.emplace_back(call.function);
+    for (const QuillonSimCall& call : SimCallRecords())
+        names.emplace_back(call.function);
     return names;
 }
 
-std::vector<std::string> SimCallNamesAmong(std::initializer_list<const char*> wanted) {
+std::vector<std::string> SimCallNamesAmong(std::initializer_list<const char*> wanted)
+{
     std::vector<std::string> names;
     for (const QuillonSimCall& call : SimCallRecords()) {
         for (const char* name : wanted) {
@@ -32,7 +36,8 @@ std::vector<std::string> SimCallNamesAmong(std::initializer_list<const char*> wa
     return names;
 }
 
-std::vector<QuillonSimCall> SimCallsStartingWith(const char* prefix) {
+std::vector<QuillonSimCall> SimCallsStartingWith(const char* prefix)
+{
     std::vector<QuillonSimCall> calls;
     const size_t length = strlen(prefix);
     for (const QuillonSimCall& call : SimCallRecords()) {
@@ -41,7 +46,8 @@ std::vector<QuillonSimCall> SimCallsStartingWith(const char* prefix) {
     return calls;
 }
 
-int SimCallCount(const char* name) {
+int SimCallCount(const char* name)
+{
     int count = 0;
     for (const QuillonSimCall& call : SimCallRecords()) {
         if (strcmp(call.function, name) == 0) ++count;

@@ -10,28 +10,36 @@ const SimPixel BarColours[BarCount] = {
 };
 const SimPixel Background = {16, 16, 16};
 
-bool Same(const SimPixel& a, const SimPixel& b) {
+bool Same(const SimPixel& a, const SimPixel& b)
+{
     return a.blue == b.blue && a.green == b.green && a.red == b.red;
 }
 
-testing::AssertionResult Mismatch(const char* where, int x, int y, const SimPixel& want, const SimPixel& got) {
-    return testing::AssertionFailure() << where << " at (" << x << ", " << y << "): expected BGR (" << int(want.blue)
-                                       << ", " << int(want.green) << ", " << int(want.red) << "), got ("
-                                       << int(got.blue) << ", " << int(got.green) << ", " << int(got.red) << ")";
+testing::AssertionResult Mismatch(const char* where, int x, int y, const SimPixel& want, const SimPixel& got)
+{
+    return testing::AssertionFailure()
+           << where << " at (" << x << ", " << y << "): expected BGR (" << int(want.blue) << ", "
+           << int(want.green) << ", " << int(want.red) << "), got (" << int(got.blue) << ", "
+           << int(got.green) << ", " << int(got.red) << ")";
 }
 
-}  // namespace
+} // namespace
 
-SimPixel SimBarColour(int bar) { return BarColours[bar]; }
+SimPixel SimBarColour(int bar)
+{
+    return BarColours[bar];
+}
 
-SimPixel FramePixel(const unsigned char* frame, int width, int height, int x, int y) {
+SimPixel FramePixel(const unsigned char* frame, int width, int height, int x, int y)
+{
     SimPixel pixel;
     const unsigned char* at = frame + (static_cast<size_t>(height - 1 - y) * width + x) * 3;
     memcpy(&pixel, at, 3);
     return pixel;
 }
 
-testing::AssertionResult ShowsSimPicture(const unsigned char* frame, int width, int height) {
+testing::AssertionResult ShowsSimPicture(const unsigned char* frame, int width, int height)
+{
     if (!frame || width < BarCount || height < 3) return testing::AssertionFailure() << "no frame to check";
     const int barRows = height * 2 / 3;
     for (int bar = 0; bar < BarCount; ++bar) {

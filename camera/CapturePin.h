@@ -1,0 +1,111 @@
+// The filter's video output pin: offers the camera's picture as one RGB24
+// type, sizes the buffers for it, fills samples from the camera controller on
+// its worker thread, and answers the capture programs' control interfaces.
+#ifndef QUILLON_CAPTURE_PIN_H
+#define QUILLON_CAPTURE_PIN_H
+
+#include <windows.h>
+#include <strmif.h>
+#include <ocidl.h>
+#include <amvideo.h>
+
+#include "camera/CCamera.h"
+#include "camera/ICameraConfig.h"
+#include "framework/MediaTypeRecord.h"
+#include "framework/PointerList.h"
+#include "framework/SourceFilterBase.h"
+#include "framework/SourceStreamPin.h"
+
+// Time between the end of one capture sample and the start of the next
+// until a quality message says otherwise, in 100 ns.
+const LONGLONG InitialFrameDuration = 126333;
+
+class CapturePin : public SourceStreamPin,
+                   public IAMStreamConfig,
+                   public ISpecifyPropertyPages,
+                   public IKsPropertySet,
+                   public IAMDroppedFrames,
+                   public ICameraConfig {
+  public:
+    typedef DWORD(WINAPI* TickSource)();
+    typedef void(WINAPI* SleepFunction)(DWORD milliseconds);
+
+    CapturePin(SourceFilterBase* filter, HRESULT* result, const wchar_t* pinName);
+    ~CapturePin() override;
+
+    void AttachCamera(CCamera* camera, REFGUID category);
+    int SetupPin();
+    int AppendType(const MediaTypeRecord& record);
+    // Replaces the tick count and the sleep that FillSample paces itself with.
+    void SetClock(TickSource tickSource, SleepFunction sleep);
+
+    const GUID& Category() const { return m_Category; }
+    bool IsCapture() const;
+    int TypeCount() const { return m_TypeList.Count(); }
+
+    FORWARD_IUNKNOWN_TO_OWNER
+    HRESULT STDMETHODCALLTYPE InnerQueryInterface(REFIID iid, void** out) override;
+
+    // Connection
+    HRESULT GetMediaType(int position, MediaTypeRecord* type) override;
+    HRESULT TestMediaType(const MediaTypeRecord* type) override;
+    HRESULT SizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+
+    // Frame production, on the worker thread
+    HRESULT OnThreadBegin() override;
+    HRESULT FillSample(IMediaSample* sample) override;
+    HRESULT OnThreadEnd() override;
+    STDMETHODIMP Notify(IBaseFilter* sender, Quality quality) override;
+
+    // IAMStreamConfig
+    STDMETHODIMP SetFormat(AM_MEDIA_TYPE* type) override;
+    STDMETHODIMP GetFormat(AM_MEDIA_TYPE** out) override;
+    STDMETHODIMP GetNumberOfCapabilities(int* count, int* size) override;
+    STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* capabilities) override;
+
+    // ISpecifyPropertyPages
+    STDMETHODIMP GetPages(CAUUID* pages) override;
+
+    // IKsPropertySet
+    STDMETHODIMP Set(REFGUID propertySet, DWORD propertyId, LPVOID instanceData, DWORD instanceSize,
+                     LPVOID data, DWORD dataSize) override;
+    STDMETHODIMP Get(REFGUID propertySet, DWORD propertyId, LPVOID instanceData, DWORD instanceSize,
+                     LPVOID data, DWORD dataSize, DWORD* bytesReturned) override;
+    STDMETHODIMP QuerySupported(REFGUID propertySet, DWORD propertyId, DWORD* support) override;
+
+    // IAMDroppedFrames
+    STDMETHODIMP GetNumDropped(LONG* count) override;
+    STDMETHODIMP GetNumNotDropped(LONG* count) override;
+    STDMETHODIMP GetDroppedInfo(LONG size, LONG* frames, LONG* copied) override;
+    STDMETHODIMP GetAverageFrameSize(LONG* size) override;
+
+    // ICameraConfig
+    HRESULT STDMETHODCALLTYPE GetConfig(CameraConfig* record) override;
+    HRESULT STDMETHODCALLTYPE SetConfig(CameraConfig* record) override;
+
+    // Consecutive type tests of a video type without a format, shared by
+    // every pin of the module.
+    static volatile LONG m_PartialTypeCount;
+
+  private:
+    // The type list entry of the resolution index in the current settings.
+    int SelectedIndex();
+    const MediaTypeRecord* TypeAt(int index) const;
+    LONGLONG FrameDuration() const;
+
+    GUID m_Category;
+    LONGLONG m_StreamPosition;
+    volatile LONGLONG m_FrameDuration;
+    DWORD m_LastTick;
+    PointerList m_TypeList; // MediaTypeRecord entries, owned
+    SourceFilterBase* m_ParentFilter;
+    CCamera* m_Camera;
+    TickSource m_TickSource;
+    SleepFunction m_Sleep;
+};
+
+// The VIDEOINFOHEADER of a type, or null when its format block is not a
+// complete one.
+const VIDEOINFOHEADER* VideoInfoOf(const AM_MEDIA_TYPE& type);
+
+#endif
