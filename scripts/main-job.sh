@@ -7,11 +7,18 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-5}"
-build="$root/build/i686"
 out="$root/build/main-job"
 
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh" i686
+. "$root/scripts/wine-common.sh"
+arch=i686
+if ! quillon_host_runs_32bit; then
+    quillon_explain_no_32bit
+    echo "main job: running the 64-bit module instead" >&2
+    arch=x86_64
+fi
+build="$root/build/$arch"
+"$root/scripts/build.sh" "$arch"
 
 mkdir -p "$out"
 rm -f "$out/capture.avi" "$out/snapshot.png"

@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# The capture tool as a user meets it, under Wine: register the module, list
+# the devices, inspect and change a setting, stream with a short recording and
+# a snapshot, check the files on this side, then see the errors a user gets.
+# Usage: capture-end-to-end.sh BUILD_DIR
+set -u
+build_dir="$(cd "$1" && pwd)"
+bin="$build_dir/bin"
+run="$build_dir/wine-run"
+work="$build_dir/tool-test"
+rm -rf "$work"
+mkdir -p "$work"
+failures=0
+checks=0
+
+check() {  # check DESCRIPTION COMMAND...
+    local description="$1"
+    shift
+    checks=$((checks + 1))
+    if "$@"; then
+        echo "ok: $description"
+    else
+        echo "FAILED: $description"
+        failures=$((failures + 1))
+    fi
+}
+
+tool() {  # tool ARGS... : output in $work/out.txt, exit code in $status
+    (cd "$bin" && "$run" briscacap.exe "$@") >"$work/out.txt" 2>&1
+    status=$?
+    sed 's/^/    | /' "$work/out.txt"
+}
+
+windows_path() { echo "Z:${1//\//\\}"; }
+contains() { grep -q -- "$1" "$work/out.txt"; }
+
+(cd "$bin" && "$run" regsvr32 /s QuillonFilter.dll)
+check "regsvr32 registers the module" test $? -eq 0
+
+tool list
+check "list names the camera" contains "Brisca Camera"
+
+tool info
+check "info succeeds" test "$status" -eq 0
+check "info shows the full-size format" contains "3032 x 2016"
+check "info shows the settings" contains "gamma"
+
+# The camera answers for its own settings; the resolution index is kept in
+# the settings file and so survives from one run to the next.
+tool set gamma 77
+check "set gamma succeeds" test "$status" -eq 0
+check "the camera takes the new gamma" contains "gamma = 77"
+tool set gamma 300
+check "an out-of-range value is refused" test "$status" -eq 1
+tool set resolution 2
+check "set resolution succeeds" test "$status" -eq 0
+tool info
+check "the resolution index is kept" test "$(awk '$1 == "resolution" {print $2}' "$work/out.txt")" = "2"
+tool --resolution 0
+check "--resolution alone sets the index" test "$status" -eq 0
+tool info
+check "the index is back at 0" test "$(awk '$1 == "resolution" {print $2}' "$work/out.txt")" = "0"
+
+avi="$work/recording.avi"
+png="$work/snapshot.png"
+frames=5
+tool stream --seconds 3 --avi "$(windows_path "$avi")" --avi-frames $frames --snapshot "$(windows_path "$png")"
+check "stream succeeds" test "$status" -eq 0
+check "stream prints a summary" contains "Summary"
+
+probe="$(ffprobe -v error -count_frames -select_streams v:0 \
+    -show_entries stream=codec_name,width,height,pix_fmt,nb_read_frames -of default=nw=1 "$avi" 2>&1)"
+echo "$probe" | sed 's/^/    ffprobe | /'
+check "ffprobe reads 3032 wide" grep -qx "width=3032" <<<"$probe"
+check "ffprobe reads 2016 high" grep -qx "height=2016" <<<"$probe"
+check "ffprobe reads 24-bit BGR" grep -qx "pix_fmt=bgr24" <<<"$probe"
+check "ffprobe counts the recorded frames" grep -qx "nb_read_frames=$frames" <<<"$probe"
+
+# The snapshot: upright with the bars white, yellow, cyan, green, magenta,
+# red, blue from left to right in the upper part.
+ffmpeg -v error -y -i "$png" -f rawvideo -pix_fmt rgb24 "$work/snapshot.rgb"
+check "the snapshot decodes" test -s "$work/snapshot.rgb"
+check "the snapshot shows the bars upright in true colours" python3 - "$work/snapshot.rgb" <<'PY'
+import sys
+width, height = 3032, 2016
+data = open(sys.argv[1], "rb").read()
+if len(data) != width * height * 3:
+    sys.exit("size %d" % len(data))
+def pixel(x, y):
+    i = (y * width + x) * 3
+    return tuple(data[i:i + 3])
+expected = [(1, 1, 1), (1, 1, 0), (0, 1, 1), (0, 1, 0), (1, 0, 1), (1, 0, 0), (0, 0, 1)]
+for row in (height // 10, height // 3):
+    for bar, colour in enumerate(expected):
+        x = (2 * bar + 1) * width // 14
+        seen = pixel(x, row)
+        levels = tuple(1 if c >= 128 else 0 for c in seen)
+        if levels != colour or any(64 < c < 160 for c in seen):
+            sys.exit("bar %d at row %d is %s, expected %s" % (bar, row, seen, colour))
+# Below the bars the picture is no longer barred: a flipped picture would
+# show the bars here instead.
+if pixel(width // 14, height - 5) == pixel(width // 14, height // 10):
+    sys.exit("the bottom rows look like the bars: the picture is upside down")
+PY
+
+tool info --device "No Such Camera"
+check "a missing device is a clear error" test "$status" -eq 2
+check "the error names the device" contains "No Such Camera"
+tool stream --seconds 1 --avi 'Z:\no\such\folder\x.avi'
+check "an unwritable recording is refused before streaming" test "$status" -eq 4
+
+(cd "$bin" && "$run" regsvr32 /s /u QuillonFilter.dll)
+check "regsvr32 /u unregisters the module" test $? -eq 0
+tool list
+check "the camera is no longer listed" test "$(grep -c 'Brisca Camera' "$work/out.txt")" -eq 0
+tool stream --seconds 1
+check "streaming an unregistered camera is a clear error" test "$status" -eq 2
+check "the error tells how to register" contains "regsvr32"
+
+(cd "$bin" && "$run" regsvr32 /s QuillonFilter.dll)
+check "the module is registered again" test $? -eq 0
+
+echo "$((checks - failures)) passed, $failures failed"
+if [ "$failures" -eq 0 ]; then rm -rf "$work"; fi
+[ "$failures" -eq 0 ]
