@@ -22,12 +22,6 @@ namespace {
 const DWORD PromptStopMs = 1500;
 const DWORD SampleWaitMs = 5000;
 
-bool SamplesArrive(CountingRenderer* sink, LONG more)
-{
-    const LONG target = sink->Samples() + more;
-    return WaitUntil([&] { return sink->Samples() >= target; }, SampleWaitMs);
-}
-
 // A cheap fingerprint of a sample's bytes (every 97th 32-bit word).
 unsigned long long Fingerprint(IMediaSample* sample)
 {
@@ -65,8 +59,8 @@ protected:
     {
         const size_t boxes = m_Boxes->ClosedTexts().size();
         ASSERT_TRUE(SUCCEEDED(rig.Run()));
-        EXPECT_TRUE(SamplesArrive(rig.m_CaptureSink, 3));
-        EXPECT_TRUE(SamplesArrive(rig.m_PreviewSink, 3));
+        EXPECT_TRUE(rig.m_CaptureSink->WaitForMoreSamples(3));
+        EXPECT_TRUE(rig.m_PreviewSink->WaitForMoreSamples(3));
         EXPECT_EQ(S_OK, rig.Stop());
         EXPECT_EQ(boxes, m_Boxes->ClosedTexts().size());
     }
@@ -120,7 +114,7 @@ TEST_F(CameraFaultTest, StalledCameraRepeatsTheHeldFrameOnPreviewAndCaptureGoesO
     });
     ASSERT_EQ(S_OK, rig.Build(NewFilter().get()));
     ASSERT_TRUE(SUCCEEDED(rig.Run()));
-    ASSERT_TRUE(SamplesArrive(rig.m_PreviewSink, 3));
+    ASSERT_TRUE(rig.m_PreviewSink->WaitForMoreSamples(3));
 
     SimPauseFrames(1);
     // A frame already on its way may still come; then the camera is silent.
@@ -151,7 +145,7 @@ TEST_F(CameraFaultTest, FrameStormBuildsNoBacklogAndLeavesNothingBehind)
     CameraGraph rig;
     ASSERT_EQ(S_OK, rig.Build(NewFilter().get()));
     ASSERT_TRUE(SUCCEEDED(rig.Run()));
-    ASSERT_TRUE(SamplesArrive(rig.m_PreviewSink, 3));
+    ASSERT_TRUE(rig.m_PreviewSink->WaitForMoreSamples(3));
     const int threads = ProcessThreadCount();
     const DWORD handles = ProcessHandleCount();
 
@@ -165,8 +159,8 @@ TEST_F(CameraFaultTest, FrameStormBuildsNoBacklogAndLeavesNothingBehind)
     // The frame window keeps up, or the camera holds back: never a queue.
     EXPECT_GE(4, largestBacklog);
     EXPECT_LT(300, SimFramesPosted() - posted);
-    EXPECT_TRUE(SamplesArrive(rig.m_CaptureSink, 3));
-    EXPECT_TRUE(SamplesArrive(rig.m_PreviewSink, 3));
+    EXPECT_TRUE(rig.m_CaptureSink->WaitForMoreSamples(3));
+    EXPECT_TRUE(rig.m_PreviewSink->WaitForMoreSamples(3));
     EXPECT_GE(threads + 1, ProcessThreadCount());
     EXPECT_GE(handles + 4, ProcessHandleCount());
 
@@ -189,7 +183,7 @@ TEST_F(CameraFaultTest, SlowFramePullsKeepBothPinsGoingAndStopPrompt)
     ASSERT_EQ(S_OK, rig.Build(NewFilter().get()));
     SimSetPullDelay(PullDelayMs);
     ASSERT_TRUE(SUCCEEDED(rig.Run()));
-    ASSERT_TRUE(SamplesArrive(rig.m_PreviewSink, 2));
+    ASSERT_TRUE(rig.m_PreviewSink->WaitForMoreSamples(2));
 
     const LONG capture = rig.m_CaptureSink->Samples();
     const LONG preview = rig.m_PreviewSink->Samples();

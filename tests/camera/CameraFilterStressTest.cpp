@@ -18,12 +18,6 @@ namespace {
 const DWORD PromptStopMs = 1500;
 const DWORD SampleWaitMs = 5000;
 
-bool SamplesArrive(CountingRenderer* sink, LONG more)
-{
-    const LONG target = sink->Samples() + more;
-    return WaitUntil([&] { return sink->Samples() >= target; }, SampleWaitMs);
-}
-
 // After Stop returned, nothing more may arrive downstream.
 void ExpectNoSampleAfterStop(CameraGraph& rig)
 {
@@ -57,8 +51,8 @@ void RunCycle(CameraGraph& rig, int cycle, DWORD& slowestStop)
         break;
     case 3:
         EXPECT_TRUE(SUCCEEDED(control->Run()));
-        EXPECT_TRUE(SamplesArrive(rig.m_CaptureSink, 1));
-        EXPECT_TRUE(SamplesArrive(rig.m_PreviewSink, 1));
+        EXPECT_TRUE(rig.m_CaptureSink->WaitForMoreSamples(1));
+        EXPECT_TRUE(rig.m_PreviewSink->WaitForMoreSamples(1));
         EXPECT_TRUE(SUCCEEDED(control->Pause()));
         break;
     default:
@@ -138,7 +132,7 @@ TEST_F(CameraFilterStressTest, StopIsPromptWhileAFrameIsBeingPulled)
     CameraGraph rig;
     ASSERT_EQ(S_OK, rig.Build(NewFilter().get()));
     ASSERT_TRUE(SUCCEEDED(rig.Run()));
-    ASSERT_TRUE(SamplesArrive(rig.m_PreviewSink, 2));
+    ASSERT_TRUE(rig.m_PreviewSink->WaitForMoreSamples(2));
     SimSetPullDelay(PullDelayMs);
     // Frames come faster than they are pulled: the window thread is now inside
     // a slow pull, holding the controller's lock, most of the time.
@@ -159,7 +153,7 @@ TEST_F(CameraFilterStressTest, StopThroughTheGraphIsPromptWhileDownstreamHoldsAS
     rig.m_CaptureSink->HoldReceives(true);
     ASSERT_TRUE(SUCCEEDED(rig.Run()));
     ASSERT_TRUE(rig.m_CaptureSink->WaitUntilHolding(SampleWaitMs));
-    ASSERT_TRUE(SamplesArrive(rig.m_PreviewSink, 2));
+    ASSERT_TRUE(rig.m_PreviewSink->WaitForMoreSamples(2));
 
     // The graph stops the sinks first; a stopping renderer lets its sample go.
     const DWORD took = MillisecondsOf([&] { EXPECT_EQ(S_OK, rig.Stop()); });

@@ -1,5 +1,7 @@
 #include "tests/support/CountingRenderer.h"
 
+#include "tests/support/ProcessCounters.h"
+
 #include <uuids.h>
 #include <vfwmsgs.h>
 
@@ -301,6 +303,12 @@ void CountingRenderer::ReleaseReceives()
 }
 
 bool CountingRenderer::WaitUntilHolding(DWORD milliseconds) { return m_Holding.Wait(milliseconds); }
+
+bool CountingRenderer::WaitForMoreSamples(LONG more, DWORD milliseconds)
+{
+    const LONG target = m_Samples + more;
+    return WaitUntil([&] { return m_Samples >= target; }, milliseconds);
+}
 
 MediaTypeRecord CountingRenderer::ConnectedType()
 {

@@ -32,6 +32,8 @@ public:
     void ReleaseReceives();
     // True once a Receive has started waiting; waits up to the time limit.
     bool WaitUntilHolding(DWORD milliseconds);
+    // Waits until this many more samples than now have arrived.
+    bool WaitForMoreSamples(LONG more, DWORD milliseconds = 5000);
 
     LONG Samples() const { return m_Samples; }
     // A test closes the sink once the source upstream has stopped, and opens
