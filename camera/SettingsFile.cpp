@@ -1,5 +1,7 @@
 #include "camera/SettingsFile.h"
 
+#include "framework/Raii.h"
+
 #include <windows.h>
 #include <cstddef>
 #include <cstdio>
@@ -92,6 +94,31 @@ FILE* OpenForReading(const std::string& path)
     return nullptr;
 }
 
+// Readers and the replacement of the file take turns, across processes: a
+// reader holds the file open for a moment, and a replacement over an open
+// file is refused, so a busy reader could otherwise starve every write.
+class FileTurn {
+public:
+    FileTurn() : m_Mutex(CreateMutexA(nullptr, FALSE, "Brisca Camera settings file"))
+    {
+        if (!m_Mutex) return;
+        const DWORD waited = WaitForSingleObject(m_Mutex.get(), TurnWaitMilliseconds);
+        m_Owned = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    }
+    ~FileTurn()
+    {
+        if (m_Owned) ReleaseMutex(m_Mutex.get());
+    }
+    FileTurn(const FileTurn&) = delete;
+    FileTurn& operator=(const FileTurn&) = delete;
+
+private:
+    // Past this the file is used without a turn; sharing retries still apply.
+    static const DWORD TurnWaitMilliseconds = 2000;
+    UniqueHandle m_Mutex;
+    bool m_Owned = false;
+};
+
 // Replaces the settings file with the written sibling.
 bool ReplaceWith(const std::string& temporary, const std::string& path)
 {
@@ -101,6 +128,12 @@ bool ReplaceWith(const std::string& temporary, const std::string& path)
         Sleep(1);
     }
     return false;
+}
+
+bool ReplaceInTurn(const std::string& temporary, const std::string& path)
+{
+    FileTurn turn;
+    return ReplaceWith(temporary, path);
 }
 
 bool WriteFields(const std::string& path, const CameraConfig& record)
@@ -129,6 +162,7 @@ int ReadSettingsFile(CameraConfig& record)
 {
     const std::string path = SettingsFilePath();
     if (path.empty()) return 0;
+    FileTurn turn;
     FILE* file = OpenForReading(path);
     if (!file) return 0;
     // A short read fills the leading bytes of a field and leaves the rest as
@@ -145,7 +179,7 @@ int WriteSettingsFile(const CameraConfig& record)
     const std::string path = SettingsFilePath();
     if (path.empty()) return 0;
     const std::string temporary = TemporarySibling(path);
-    if (!WriteFields(temporary, record) || !ReplaceWith(temporary, path)) {
+    if (!WriteFields(temporary, record) || !ReplaceInTurn(temporary, path)) {
         DeleteFileA(temporary.c_str());
         return 0;
     }
