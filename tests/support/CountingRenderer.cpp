@@ -1,6 +1,7 @@
 #include "tests/support/CountingRenderer.h"
 
 #include "tests/support/ProcessCounters.h"
+#include "tests/support/TestEnumerators.h"
 
 #include <uuids.h>
 #include <vfwmsgs.h>
@@ -11,106 +12,6 @@ namespace {
 
 // {6E1B4C52-1F0A-4C9B-9E43-3D2A7C6B9A10}: the class of this test sink only.
 const CLSID CLSID_CountingRenderer = {0x6e1b4c52, 0x1f0a, 0x4c9b, {0x9e, 0x43, 0x3d, 0x2a, 0x7c, 0x6b, 0x9a, 0x10}};
-
-// Enumerates one pin (or none, after the end).
-class SinglePinEnumerator : public IEnumPins {
-public:
-    SinglePinEnumerator(IPin* pin, ULONG position) : m_Pin(pin), m_Position(position) { m_Pin->AddRef(); }
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
-    {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumPins)) {
-            *out = static_cast<IEnumPins*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_RefCount); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG count = InterlockedDecrement(&m_RefCount);
-        if (count == 0) delete this;
-        return count;
-    }
-    STDMETHODIMP Next(ULONG wanted, IPin** pins, ULONG* fetched) override
-    {
-        if (!pins) return E_POINTER;
-        ULONG given = 0;
-        if (wanted > 0 && m_Position == 0) {
-            pins[0] = m_Pin;
-            m_Pin->AddRef();
-            given = 1;
-            m_Position = 1;
-        }
-        if (fetched) *fetched = given;
-        return given == wanted ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Skip(ULONG count) override
-    {
-        m_Position += count;
-        return m_Position <= 1 ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Reset() override
-    {
-        m_Position = 0;
-        return S_OK;
-    }
-    STDMETHODIMP Clone(IEnumPins** out) override
-    {
-        if (!out) return E_POINTER;
-        *out = new SinglePinEnumerator(m_Pin, m_Position);
-        return S_OK;
-    }
-
-private:
-    virtual ~SinglePinEnumerator() { m_Pin->Release(); }
-    volatile LONG m_RefCount = 1;
-    IPin* m_Pin;
-    ULONG m_Position;
-};
-
-// The sink proposes no types: the source's own proposal is taken.
-class NoTypesEnumerator : public IEnumMediaTypes {
-public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
-    {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumMediaTypes)) {
-            *out = static_cast<IEnumMediaTypes*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_RefCount); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG count = InterlockedDecrement(&m_RefCount);
-        if (count == 0) delete this;
-        return count;
-    }
-    STDMETHODIMP Next(ULONG wanted, AM_MEDIA_TYPE**, ULONG* fetched) override
-    {
-        if (fetched) *fetched = 0;
-        return wanted == 0 ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Skip(ULONG) override { return S_FALSE; }
-    STDMETHODIMP Reset() override { return S_OK; }
-    STDMETHODIMP Clone(IEnumMediaTypes** out) override
-    {
-        if (!out) return E_POINTER;
-        *out = new NoTypesEnumerator();
-        return S_OK;
-    }
-
-private:
-    virtual ~NoTypesEnumerator() = default;
-    volatile LONG m_RefCount = 1;
-};
 
 }  // namespace
 
@@ -211,7 +112,7 @@ public:
     STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** out) override
     {
         if (!out) return E_POINTER;
-        *out = new NoTypesEnumerator();
+        *out = new TypeListEnumerator();
         return S_OK;
     }
     STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }

@@ -3,6 +3,7 @@
 #include <uuids.h>
 #include <vfwmsgs.h>
 #include "framework/ObjectBase.h"
+#include "tests/support/TestEnumerators.h"
 
 void CallRecord::Add(const std::string& call)
 {
@@ -35,65 +36,6 @@ ULONG RefCountOf(IUnknown* object)
     object->AddRef();
     return object->Release();
 }
-
-namespace {
-
-// Offers a fixed list of types; each handed-out record is a task-memory copy.
-class FakeTypeEnumerator : public IEnumMediaTypes {
-public:
-    explicit FakeTypeEnumerator(const std::vector<MediaTypeRecord>& types) : m_Types(types) {}
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
-    {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumMediaTypes)) {
-            *out = static_cast<IEnumMediaTypes*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_RefCount); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const LONG count = InterlockedDecrement(&m_RefCount);
-        if (count == 0) delete this;
-        return count;
-    }
-    STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override
-    {
-        ULONG done = 0;
-        while (done < count && m_Position < m_Types.size()) types[done++] = CloneTypeRecord(m_Types[m_Position++]);
-        if (fetched) *fetched = done;
-        return done == count ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Skip(ULONG count) override
-    {
-        m_Position += count;
-        return m_Position <= m_Types.size() ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Reset() override
-    {
-        m_Position = 0;
-        return S_OK;
-    }
-    STDMETHODIMP Clone(IEnumMediaTypes** out) override
-    {
-        FakeTypeEnumerator* copy = new FakeTypeEnumerator(m_Types);
-        copy->m_Position = m_Position;
-        *out = copy;
-        return S_OK;
-    }
-
-private:
-    virtual ~FakeTypeEnumerator() = default;
-    volatile LONG m_RefCount = 1;
-    std::vector<MediaTypeRecord> m_Types;
-    size_t m_Position = 0;
-};
-
-} // namespace
 
 FakeAllocator* FakeAllocator::Create(CallRecord* log)
 {
@@ -278,7 +220,7 @@ STDMETHODIMP FakeInputPin::QueryAccept(const AM_MEDIA_TYPE*)
 STDMETHODIMP FakeInputPin::EnumMediaTypes(IEnumMediaTypes** out)
 {
     m_Log.Add("EnumMediaTypes");
-    *out = new FakeTypeEnumerator(m_OfferedTypes);
+    *out = new TypeListEnumerator(m_OfferedTypes);
     return S_OK;
 }
 
