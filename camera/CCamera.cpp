@@ -13,7 +13,10 @@ namespace {
 // window is a "BUTTON", so one slot serves all controllers.
 WNDPROC PreviousFrameWindowProc = nullptr;
 
-const int ResolutionCount = 4;
+// The controller that has the camera library open. The library drives one
+// camera for the whole process: a second opening would take the camera away
+// from the first controller and send its frames to the wrong window.
+CCamera* volatile LibraryHolder = nullptr;
 
 // The library wants a callback; frames are announced by window message instead.
 int __stdcall IgnoreCameraCallback(int)
@@ -30,9 +33,17 @@ bool PlausibleImageSize(int width, int height)
 
 } // namespace
 
+const CameraResolution CameraResolutions[CameraResolutionCount] = {
+    {3032, 2016}, {1600, 1200}, {1280, 960}, {800, 600}};
+
+int EffectiveResolution(int stored)
+{
+    return (stored >= 0 && stored < CameraResolutionCount) ? stored : 0;
+}
+
 CCamera::CCamera()
     : m_Opened(0), m_Playing(0), m_OutFrameBytes(0), m_Width(0), m_Height(0), m_OutWidth(0), m_OutHeight(0),
-      m_Window(nullptr), m_FramesReceived(0), m_FramesDelivered(0)
+      m_Window(nullptr), m_FramesReceived(0), m_FramesDelivered(0), m_FrameSequence(0)
 {
 }
 
@@ -41,15 +52,16 @@ CCamera::~CCamera()
     if (m_Opened) Close();
     WindowResources leftovers = DetachWindowResources();
     EndWindowThread(leftovers);
+    ReleaseLibrary();
 }
 
-int CCamera::Open()
+int CCamera::Open(int resolution)
 {
     WindowResources leftovers;
     int result;
     {
         ScopedLock lock(&m_CameraLock);
-        result = OpenLocked();
+        result = OpenLocked(resolution);
         if (result != 1) leftovers = DetachWindowResources();
     }
     // A failed opening leaves no thread, window or event behind.
@@ -57,10 +69,30 @@ int CCamera::Open()
     return result;
 }
 
-int CCamera::OpenLocked()
+bool CCamera::ClaimLibrary()
+{
+    CCamera* const holder = static_cast<CCamera*>(
+        InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&LibraryHolder), this, nullptr));
+    return holder == nullptr || holder == this;
+}
+
+void CCamera::ReleaseLibrary()
+{
+    InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&LibraryHolder), nullptr, this);
+}
+
+int CCamera::OpenLocked(int resolution)
 {
     if (m_Opened) return 1;
+    if (!ClaimLibrary()) return OpenFailed;
+    const int chosen = resolution == StoredResolution ? m_Config.m_Format.m_Resolution : resolution;
+    const int result = OpenLibrary(static_cast<unsigned char>(EffectiveResolution(chosen)));
+    if (result != 1) ReleaseLibrary();
+    return result;
+}
 
+int CCamera::OpenLibrary(unsigned char resolution)
+{
     m_ReadyEvent.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     m_FrameEvent.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!m_ReadyEvent || !m_FrameEvent) return OpenFailed;
@@ -76,10 +108,6 @@ int CCamera::OpenLocked()
     ResetEvent(m_ReadyEvent.get());
     if (!m_Window) return OpenFailed;
 
-    // An index the library does not know opens the largest picture; the
-    // record keeps what was stored.
-    const unsigned char stored = m_Config.m_Format.m_Resolution;
-    const unsigned char resolution = stored < ResolutionCount ? stored : 0;
     if (CameraInit(IgnoreCameraCallback, resolution, m_Window, m_Window) != 1) return OpenFailed;
 
     // Compared with itself, the record sends nothing; this only rewrites the file.
@@ -92,18 +120,15 @@ int CCamera::OpenLocked()
 
     m_OutWidth = m_Width;
     m_OutHeight = m_Height;
-    m_RawImage.reset();
     m_OutFrame.reset();
     m_OutFrameBytes = m_OutHeight * m_OutWidth * 3;
-    m_RawImage.reset(new (std::nothrow) unsigned char[static_cast<size_t>(m_Width) * m_Height * 24 / 8]);
     m_OutFrame.reset(new (std::nothrow) unsigned char[m_OutFrameBytes]);
-    if (!m_RawImage || !m_OutFrame) {
-        m_RawImage.reset();
-        m_OutFrame.reset();
+    if (!m_OutFrame) {
         m_OutFrameBytes = 0;
         CameraUnInit();
         return OpenFailed;
     }
+    m_FrameSequence = 0;
     m_Opened = 1;
     return 1;
 }
@@ -136,10 +161,12 @@ int CCamera::Close()
         // able to start it again.
         m_Playing = 0;
         result = CameraUnInit();
+        ReleaseLibrary();
         resources = DetachWindowResources();
         // No frame comes any more: a pin waiting for one copies the held
         // frame now instead of after its full wait, so stopping is prompt.
         if (resources.frameEvent) SetEvent(resources.frameEvent.get());
+        m_FrameArrived.WakeAll();
     }
     // Outside the lock: the window thread may be waiting for it in OnFrameMessage.
     EndWindowThread(resources);
@@ -150,6 +177,8 @@ CCamera::WindowResources CCamera::DetachWindowResources()
 {
     WindowResources resources;
     resources.window = m_Window;
+    // A frame message still queued finds no controller behind the window.
+    if (m_Window) SetWindowLongPtrA(m_Window, GWLP_USERDATA, 0);
     m_Window = nullptr;
     resources.thread = std::move(m_WindowThread);
     resources.readyEvent = std::move(m_ReadyEvent);
@@ -160,9 +189,11 @@ CCamera::WindowResources CCamera::DetachWindowResources()
 void CCamera::EndWindowThread(WindowResources& resources)
 {
     // The message loop ends on a posted WM_DESTROY and then destroys its
-    // window on its own thread, as a window must be.
+    // window on its own thread, as a window must be. The thread no longer
+    // reaches the controller, so a thread that does not end in time is left
+    // to end by itself rather than holding up the caller for good.
     if (resources.window) PostMessageA(resources.window, WM_DESTROY, 0, 0);
-    if (resources.thread) WaitForSingleObject(resources.thread.get(), INFINITE);
+    if (resources.thread) WaitForSingleObject(resources.thread.get(), WindowThreadEndMilliseconds);
     resources.window = nullptr;
     resources.thread.reset();
     resources.readyEvent.reset();
@@ -233,18 +264,14 @@ void CCamera::PullFrame()
 {
     ScopedLock lock(&m_CameraLock);
     // A message still queued when the camera closed finds no camera to read.
-    if (!m_Opened || !m_RawImage || !m_OutFrame) return;
+    if (!m_Opened || !m_OutFrame) return;
     ++m_FramesReceived;
-    if (m_Width == m_OutWidth && m_Height == m_OutHeight) {
-        // The whole picture is handed on: pulling straight into the frame held
-        // for the pins saves a copy, and the lock keeps the pins from seeing
-        // a half-written frame either way.
-        CameraGetImageDataRGB24(m_OutFrame.get());
-    } else {
-        CameraGetImageDataRGB24(m_RawImage.get());
-        CropCopy(m_Width, m_Height, m_OutWidth, m_OutHeight, m_RawImage.get(), m_OutFrame.get());
-    }
+    // The whole picture is handed on, so it is pulled straight into the frame
+    // held for the pins; the lock keeps them from seeing a half-written frame.
+    CameraGetImageDataRGB24(m_OutFrame.get());
+    ++m_FrameSequence;
     SetEvent(m_FrameEvent.get());
+    m_FrameArrived.WakeAll();
 }
 
 void CCamera::CropCopy(int sourceWidth, int sourceHeight, int outputWidth, int outputHeight,
@@ -332,17 +359,52 @@ int CCamera::GetFormats(BITMAPINFOHEADER* formats, int& count)
         count = 0;
         return 1;
     }
+    // One entry for each resolution index; the last one, which stands for
+    // no index, repeats the first.
     for (int i = 0; i < count; ++i) {
+        const CameraResolution& size = CameraResolutions[EffectiveResolution(i)];
         BITMAPINFOHEADER& header = formats[i];
         memset(&header, 0, sizeof(header));
         header.biSize = sizeof(BITMAPINFOHEADER);
-        header.biWidth = 3032;
-        header.biHeight = 2016;
+        header.biWidth = size.width;
+        header.biHeight = size.height;
         header.biPlanes = 1;
         header.biBitCount = 24;
-        header.biSizeImage = 3032 * 2016 * 24 / 8;
+        header.biSizeImage = static_cast<DWORD>(PictureLayout::Video(size.width, size.height).Bytes());
     }
     return 1;
+}
+
+LONG CCamera::FrameSequence()
+{
+    ScopedLock lock(&m_CameraLock);
+    return m_FrameSequence;
+}
+
+bool CCamera::WaitForFrameAfter(LONG sequence, DWORD milliseconds)
+{
+    const DWORD started = GetTickCount();
+    ScopedLock lock(&m_CameraLock);
+    while (m_Opened && m_FrameSequence <= sequence) {
+        const DWORD waited = GetTickCount() - started;
+        if (waited >= milliseconds) break;
+        m_FrameArrived.Wait(m_CameraLock, milliseconds - waited);
+    }
+    return m_FrameSequence > sequence;
+}
+
+LONG CCamera::CopyLatestFrame(const PictureLayout& layout, unsigned char* pixels, size_t bytes)
+{
+    ScopedLock lock(&m_CameraLock);
+    if (m_FrameSequence == 0 || !m_OutFrame || !pixels) return 0;
+    CopyCentred(PictureLayout::Packed(m_OutWidth, m_OutHeight), m_OutFrame.get(), layout, pixels, bytes);
+    return m_FrameSequence;
+}
+
+PictureLayout CCamera::FrameLayout()
+{
+    ScopedLock lock(&m_CameraLock);
+    return m_Opened ? PictureLayout::Packed(m_OutWidth, m_OutHeight) : PictureLayout();
 }
 
 int CCamera::CopyFrameWait(unsigned char* destination, int size)

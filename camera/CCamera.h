@@ -7,25 +7,47 @@
 #include <windows.h>
 #include <memory>
 #include "camera/CameraConfig.h"
+#include "camera/PictureLayout.h"
 #include "framework/Raii.h"
 #include "framework/Sync.h"
 
 // Posted by the camera library to the frame window whenever a frame is ready.
 const UINT FrameReadyMessage = WM_USER + 101;
 
+// The picture size of each of the camera's resolution indexes.
+struct CameraResolution {
+    int width;
+    int height;
+};
+const int CameraResolutionCount = 4;
+extern const CameraResolution CameraResolutions[CameraResolutionCount];
+// The index a stored value stands for: indexes the camera does not know open
+// the largest picture.
+int EffectiveResolution(int stored);
+
+// The camera sends 30 frames a second; in 100 ns units.
+const LONGLONG CameraFrameInterval = 333333;
+
 class CCamera {
   public:
     // Open's result when the camera could not be opened.
     static constexpr int OpenFailed = 2;
+    // Open's argument for "the resolution of the current settings".
+    static constexpr int StoredResolution = -1;
     // How long CopyFrameWait waits for a new frame before copying the old one.
     static constexpr DWORD FrameWaitMilliseconds = 500;
+    // How long Close waits for the frame window's thread to end.
+    static constexpr DWORD WindowThreadEndMilliseconds = 5000;
 
     CCamera();
     virtual ~CCamera();
     CCamera(const CCamera&) = delete;
     CCamera& operator=(const CCamera&) = delete;
 
-    int Open();
+    // Opens the camera at a resolution index, or at the stored one. Only one
+    // controller of the process holds the camera library at a time: while
+    // another one does, opening fails.
+    int Open(int resolution = StoredResolution);
     int Play();
     int Stop();
     int Close();
@@ -37,12 +59,28 @@ class CCamera {
     int CopyFrameWait(unsigned char* destination, int size);
     int CopyFrameNow(unsigned char* destination, int size);
 
+    // Frames pulled since the camera was last opened; each frame's number.
+    LONG FrameSequence();
+    // Waits until a frame numbered above `sequence` has arrived, the camera
+    // closes, or the time runs out; true when there is such a frame. The
+    // caller must not hold m_CameraLock.
+    bool WaitForFrameAfter(LONG sequence, DWORD milliseconds);
+    // Copies the latest frame, centred, into a picture of the given layout
+    // (at most `bytes` bytes) and returns its number; 0, with nothing
+    // written, while no frame has arrived since the camera was opened.
+    LONG CopyLatestFrame(const PictureLayout& layout, unsigned char* pixels, size_t bytes);
+    // Counts a frame handed downstream by the capture pin.
+    void CountDelivery() { InterlockedIncrement(&m_FramesDelivered); }
+    // The size of the open camera's picture; empty while closed.
+    PictureLayout FrameLayout();
+
     // Copies the centre outputWidth x outputHeight part of a 24-bit source
     // picture (the whole picture when the sizes are equal).
     static void CropCopy(int sourceWidth, int sourceHeight, int outputWidth, int outputHeight,
                          const unsigned char* source, unsigned char* destination);
 
-    std::unique_ptr<unsigned char[]> m_RawImage;
+    // The frame handed to the pins; the camera library writes each frame
+    // straight into it, so no second buffer is needed.
     std::unique_ptr<unsigned char[]> m_OutFrame;
     int m_Opened;
     int m_Playing;
@@ -74,11 +112,17 @@ class CCamera {
     static DWORD WINAPI WindowThreadMain(void* controller);
     static LRESULT CALLBACK OnFrameMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-    int OpenLocked();
+    int OpenLocked(int resolution);
+    int OpenLibrary(unsigned char resolution);
+    bool ClaimLibrary();
+    void ReleaseLibrary();
     void PullFrame();
     void CopyOutFrame(unsigned char* destination, int size);
     WindowResources DetachWindowResources();
     static void EndWindowThread(WindowResources& resources);
+
+    LONG m_FrameSequence;
+    ConditionSignal m_FrameArrived;
 };
 
 #endif

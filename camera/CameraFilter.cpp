@@ -84,12 +84,19 @@ HRESULT CameraFilter::CreatePins()
 
 CameraFilter::~CameraFilter()
 {
+    StopBeforeDestruction();
     // The pins go first, "~Capture" before "Preview", while the camera they
     // point to still exists; each detaches itself from the pin array.
     PointerList::Position position = m_PinList.First();
     while (position)
         delete static_cast<CapturePin*>(m_PinList.Next(position));
     m_PinList.Clear();
+}
+
+STDMETHODIMP CameraFilter::GetState(DWORD timeout, FILTER_STATE* out)
+{
+    const HRESULT hr = SourceFilterBase::GetState(timeout, out);
+    return hr == S_OK && *out == State_Paused ? VFW_S_CANT_CUE : hr;
 }
 
 CapturePin* CameraFilter::PinInList(int index) const

@@ -52,6 +52,9 @@ class CameraFilter : public SourceFilterBase,
 
     FORWARD_IUNKNOWN_TO_OWNER
     HRESULT STDMETHODCALLTYPE InnerQueryInterface(REFIID iid, void** out) override;
+    // Paused, a live source has no samples to cue: VFW_S_CANT_CUE tells the
+    // graph not to wait for them before it runs.
+    STDMETHODIMP GetState(DWORD timeout, FILTER_STATE* out) override;
 
     // The pins in creation order ("~Capture" first); adds no reference.
     CapturePin* PinInList(int index) const;

@@ -43,9 +43,9 @@ const VIDEOINFOHEADER* VideoInfoOf(const AM_MEDIA_TYPE& type)
 }
 
 CapturePin::CapturePin(SourceFilterBase* filter, HRESULT* result, const wchar_t* pinName)
-    : SourceStreamPin(nullptr, result, filter, pinName), m_Category(PIN_CATEGORY_CAPTURE),
-      m_StreamPosition(0), m_FrameDuration(InitialFrameDuration), m_LastTick(0), m_ParentFilter(filter),
-      m_Camera(nullptr), m_TickSource(GetTickCount), m_Sleep(Sleep)
+    : SourceStreamPin(nullptr, result, filter, pinName), m_Category(PIN_CATEGORY_CAPTURE), m_LastStart(-1),
+      m_SampleDuration(CameraFrameInterval), m_RealTimeOrigin(), m_LastTick(0), m_LastSequence(0),
+      m_ParentFilter(filter), m_Camera(nullptr), m_TickSource(GetTickCount), m_Sleep(Sleep)
 {
 }
 
@@ -76,13 +76,14 @@ void CapturePin::SetClock(TickSource tickSource, SleepFunction sleep)
 
 int CapturePin::SetupPin()
 {
-    ScopedLock lock(m_Lock);
+    ScopedLock lock(&m_TypeLock);
     BITMAPINFOHEADER formats[MaxCameraFormats];
     int count = MaxCameraFormats;
     if (!m_Camera || !m_Camera->GetFormats(formats, count)) return 0;
 
     VIDEOINFOHEADER videoInfo;
     ZeroMemory(&videoInfo, sizeof(videoInfo));
+    videoInfo.AvgTimePerFrame = CameraFrameInterval;
     for (int i = 0; i < count; ++i) {
         videoInfo.bmiHeader = formats[i];
         MediaTypeRecord type;
@@ -105,14 +106,14 @@ int CapturePin::SetupPin()
 
 int CapturePin::AppendType(const MediaTypeRecord& record)
 {
-    ScopedLock lock(m_Lock);
+    ScopedLock lock(&m_TypeLock);
     MediaTypeRecord* copy = new (std::nothrow) MediaTypeRecord(record);
     if (!copy) return m_TypeList.Count();
     if (!m_TypeList.Append(copy)) {
         delete copy;
         return m_TypeList.Count();
     }
-    m_ConnectionType = *TypeAt(0);
+    if (!m_Peer) m_ConnectionType = *TypeAt(0);
     return m_TypeList.Count();
 }
 
@@ -127,6 +128,43 @@ const MediaTypeRecord* CapturePin::TypeAt(int index) const
     return nullptr;
 }
 
+PictureLayout CapturePin::DeliveryLayout()
+{
+    ScopedLock lock(&m_TypeLock);
+    const VIDEOINFOHEADER* videoInfo = VideoInfoOf(m_ConnectionType);
+    if (!videoInfo) return PictureLayout();
+    return PictureLayout::Video(videoInfo->bmiHeader.biWidth, videoInfo->bmiHeader.biHeight);
+}
+
+int CapturePin::EntryMatching(const AM_MEDIA_TYPE& type, bool checkFrameInterval) const
+{
+    const VIDEOINFOHEADER* asked = VideoInfoOf(type);
+    if (!asked || !IsEqualGUID(type.majortype, MEDIATYPE_Video)) return -1;
+    if (checkFrameInterval && asked->AvgTimePerFrame != 0 &&
+        (asked->AvgTimePerFrame < FastestFrameInterval || asked->AvgTimePerFrame > SlowestFrameInterval))
+        return -1;
+    for (int index = 0; index < m_TypeList.Count(); ++index) {
+        const MediaTypeRecord* entry = TypeAt(index);
+        const VIDEOINFOHEADER* offered = entry ? VideoInfoOf(*entry) : nullptr;
+        if (!offered) continue;
+        if (IsEqualGUID(type.subtype, entry->subtype) && IsEqualGUID(type.formattype, entry->formattype) &&
+            asked->bmiHeader.biWidth == offered->bmiHeader.biWidth &&
+            asked->bmiHeader.biHeight == offered->bmiHeader.biHeight &&
+            asked->bmiHeader.biBitCount == offered->bmiHeader.biBitCount &&
+            asked->bmiHeader.biCompression == offered->bmiHeader.biCompression)
+            return index;
+    }
+    return -1;
+}
+
+HRESULT CapturePin::SelectResolution(int index)
+{
+    CameraConfig settings;
+    RETURN_IF_FAILED(GetConfig(&settings));
+    settings.m_Format.m_Resolution = static_cast<unsigned char>(EffectiveResolution(index));
+    return SetConfig(&settings);
+}
+
 int CapturePin::SelectedIndex()
 {
     CameraConfig settings;
@@ -135,22 +173,24 @@ int CapturePin::SelectedIndex()
     return (resolution >= 1 && resolution <= 3) ? resolution : 0;
 }
 
+// A connected pin keeps its type: what the settings select now is proposed,
+// and becomes the connection type, only for the next connection.
 HRESULT CapturePin::GetMediaType(int position, MediaTypeRecord* type)
 {
-    ScopedLock lock(m_Lock);
+    ScopedLock lock(&m_TypeLock);
     const int index = SelectedIndex();
     if (position != 0) return E_INVALIDARG;
     if (!type) return E_POINTER;
     const MediaTypeRecord* entry = TypeAt(index);
     if (!entry) return VFW_S_NO_MORE_ITEMS;
     RETURN_IF_FAILED(type->Assign(*entry));
-    m_ConnectionType = *entry;
+    if (!m_Peer) m_ConnectionType = *entry;
     return S_OK;
 }
 
 HRESULT CapturePin::TestMediaType(const MediaTypeRecord* type)
 {
-    ScopedLock lock(m_Lock);
+    ScopedLock lock(&m_TypeLock);
     if (!type) return E_INVALIDARG;
 
     // Some hosts insist with a bare video type; after a few refusals it is
@@ -158,7 +198,8 @@ HRESULT CapturePin::TestMediaType(const MediaTypeRecord* type)
     if (IsPartialVideoType(*type)) return CountPartialType() <= PartialTypeRefusals ? E_INVALIDARG : S_OK;
     InterlockedExchange(&m_PartialTypeCount, 0);
 
-    const MediaTypeRecord* entry = TypeAt(SelectedIndex());
+    // While connected, only the picture the connection delivers can be had.
+    const MediaTypeRecord* entry = m_Peer ? &m_ConnectionType : TypeAt(SelectedIndex());
     if (!entry) return E_INVALIDARG;
     const VIDEOINFOHEADER* offered = VideoInfoOf(*entry);
     const VIDEOINFOHEADER* asked = VideoInfoOf(*type);
@@ -171,14 +212,14 @@ HRESULT CapturePin::TestMediaType(const MediaTypeRecord* type)
                          asked->bmiHeader.biWidth == offered->bmiHeader.biWidth &&
                          asked->bmiHeader.biCompression == offered->bmiHeader.biCompression;
     if (!matches) return E_INVALIDARG;
-    RETURN_IF_FAILED(m_ConnectionType.Assign(*type));
+    if (!m_Peer) RETURN_IF_FAILED(m_ConnectionType.Assign(*type));
     return S_OK;
 }
 
 HRESULT CapturePin::SizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request)
 {
     if (!allocator || !request) return E_POINTER;
-    ScopedLock lock(m_Lock);
+    ScopedLock lock(&m_TypeLock);
     const VIDEOINFOHEADER* videoInfo = VideoInfoOf(m_ConnectionType);
     if (!videoInfo) return E_FAIL;
 
@@ -207,11 +248,10 @@ HRESULT STDMETHODCALLTYPE CapturePin::SetConfig(CameraConfig* record)
 {
     if (!record || !m_Camera) return E_FAIL;
     if (!m_Camera->SetConfig(*record)) return E_FAIL;
+    // Proposing the selected type makes it the connection type of a pin
+    // that is not connected; a connected one keeps delivering what it agreed.
     MediaTypeRecord selected;
-    if (GetMediaType(0, &selected) != S_OK) return E_FAIL;
-    ScopedLock lock(m_Lock);
-    m_ConnectionType = selected;
-    return S_OK;
+    return GetMediaType(0, &selected) == S_OK ? S_OK : E_FAIL;
 }
 
 HRESULT STDMETHODCALLTYPE CapturePin::InnerQueryInterface(REFIID iid, void** out)

@@ -16,10 +16,6 @@
 #include "framework/SourceFilterBase.h"
 #include "framework/SourceStreamPin.h"
 
-// Time between the end of one capture sample and the start of the next
-// until a quality message says otherwise, in 100 ns.
-const LONGLONG InitialFrameDuration = 126333;
-
 class CapturePin : public SourceStreamPin,
                    public IAMStreamConfig,
                    public ISpecifyPropertyPages,
@@ -38,6 +34,8 @@ class CapturePin : public SourceStreamPin,
     int AppendType(const MediaTypeRecord& record);
     // Replaces the tick count and the sleep that FillSample paces itself with.
     void SetClock(TickSource tickSource, SleepFunction sleep);
+    // The picture each sample of the current connection holds.
+    PictureLayout DeliveryLayout();
 
     const GUID& Category() const { return m_Category; }
     bool IsCapture() const;
@@ -87,16 +85,32 @@ class CapturePin : public SourceStreamPin,
     // every pin of the module.
     static volatile LONG m_PartialTypeCount;
 
+    // How long the capture pin waits for the camera's first frame at a time.
+    static constexpr DWORD FirstFrameWaitMilliseconds = 500;
+    // The frame intervals a capability entry allows, in 100 ns.
+    static constexpr REFERENCE_TIME FastestFrameInterval = 200000;   // 20 ms
+    static constexpr REFERENCE_TIME SlowestFrameInterval = 50000000; // 5 s
+
   private:
     // The type list entry of the resolution index in the current settings.
     int SelectedIndex();
     const MediaTypeRecord* TypeAt(int index) const;
-    LONGLONG FrameDuration() const;
+    // The first entry with the type's size, or -1; m_TypeLock held.
+    int EntryMatching(const AM_MEDIA_TYPE& type, bool checkFrameInterval) const;
+    // Stores the resolution of an entry in the settings, as the format page does.
+    HRESULT SelectResolution(int index);
+    bool WaitForCameraFrame();
+    // The capture sample's start time; false when a command arrived first.
+    bool CaptureStartTime(REFERENCE_TIME* start);
+    REFERENCE_TIME RealTimeSinceStart() const;
 
     GUID m_Category;
-    LONGLONG m_StreamPosition;
-    volatile LONGLONG m_FrameDuration;
+    REFERENCE_TIME m_LastStart;      // start of the last stamped sample, or -1
+    REFERENCE_TIME m_SampleDuration; // a capture sample's stop time minus its start
+    LARGE_INTEGER m_RealTimeOrigin;  // when the worker began, for a graph without a clock
     DWORD m_LastTick;
+    PictureLayout m_DeliveryLayout; // the connection type's picture
+    LONG m_LastSequence;            // the camera frame copied last, 0 before the first
     PointerList m_TypeList; // MediaTypeRecord entries, owned
     SourceFilterBase* m_ParentFilter;
     CCamera* m_Camera;

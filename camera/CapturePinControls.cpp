@@ -8,8 +8,6 @@
 
 namespace {
 
-const REFERENCE_TIME FastestFrameInterval = 200000;   // 20 ms
-const REFERENCE_TIME SlowestFrameInterval = 50000000; // 5 s
 const LONG FastestFramesPerSecond = 50;
 const LONG SlowestSecondsPerFrame = 5;
 
@@ -26,8 +24,8 @@ void FillCapabilities(const VIDEOINFOHEADER& videoInfo, VIDEO_STREAM_CONFIG_CAPS
     caps.MaxCroppingSize = size;
     caps.MinOutputSize = size;
     caps.MaxOutputSize = size;
-    caps.MinFrameInterval = FastestFrameInterval;
-    caps.MaxFrameInterval = SlowestFrameInterval;
+    caps.MinFrameInterval = CapturePin::FastestFrameInterval;
+    caps.MaxFrameInterval = CapturePin::SlowestFrameInterval;
     // Bits a frame, in the 32 bits the record's rates have.
     const LONG bitsPerFrame = static_cast<LONG>(static_cast<ULONG>(videoInfo.bmiHeader.biBitCount) *
                                                 static_cast<ULONG>(width) * static_cast<ULONG>(height));
@@ -40,21 +38,26 @@ void FillCapabilities(const VIDEOINFOHEADER& videoInfo, VIDEO_STREAM_CONFIG_CAPS
 
 // IAMStreamConfig
 
+// Only a type the pin can deliver is taken: it selects that entry's
+// resolution as the format page does, and a connected pin reconnects with it.
 STDMETHODIMP CapturePin::SetFormat(AM_MEDIA_TYPE* type)
 {
     if (!type) return S_OK;
     // Whatever the host sets is later read as a video format block.
     if (!VideoInfoOf(*type)) return E_INVALIDARG;
+    int index;
+    {
+        ScopedLock lock(&m_TypeLock);
+        index = EntryMatching(*type, true);
+    }
+    if (index < 0) return VFW_E_INVALIDMEDIATYPE;
 
     ComPtr<IPin> peer;
     ConnectedTo(peer.put());
     // Reconnecting would break a connection that is streaming.
     if (peer && m_ParentFilter->State() != State_Stopped) return VFW_E_NOT_STOPPED;
 
-    {
-        ScopedLock lock(m_Lock);
-        RETURN_IF_FAILED(m_ConnectionType.Assign(*type));
-    }
+    RETURN_IF_FAILED(SelectResolution(index));
     if (peer && m_ParentFilter->Graph()) m_ParentFilter->Graph()->Reconnect(PinInterface());
     return S_OK;
 }
@@ -62,7 +65,7 @@ STDMETHODIMP CapturePin::SetFormat(AM_MEDIA_TYPE* type)
 STDMETHODIMP CapturePin::GetFormat(AM_MEDIA_TYPE** out)
 {
     if (!out) return E_POINTER;
-    ScopedLock lock(m_Lock);
+    ScopedLock lock(&m_TypeLock);
     *out = CloneTypeRecord(m_ConnectionType);
     return S_OK;
 }
@@ -70,6 +73,7 @@ STDMETHODIMP CapturePin::GetFormat(AM_MEDIA_TYPE** out)
 STDMETHODIMP CapturePin::GetNumberOfCapabilities(int* count, int* size)
 {
     if (!count || !size) return E_POINTER;
+    ScopedLock lock(&m_TypeLock);
     *count = m_TypeList.Count();
     *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
     return S_OK;
@@ -77,6 +81,7 @@ STDMETHODIMP CapturePin::GetNumberOfCapabilities(int* count, int* size)
 
 STDMETHODIMP CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* capabilities)
 {
+    ScopedLock lock(&m_TypeLock);
     if (index < 0 || index >= m_TypeList.Count()) return S_FALSE;
     if (!type || !capabilities) return E_POINTER;
     AM_MEDIA_TYPE* copy = CloneTypeRecord(*TypeAt(index));
@@ -166,7 +171,7 @@ STDMETHODIMP CapturePin::GetDroppedInfo(LONG, LONG*, LONG* copied)
 STDMETHODIMP CapturePin::GetAverageFrameSize(LONG* size)
 {
     if (!size) return E_POINTER;
-    ScopedLock lock(m_Lock);
+    ScopedLock lock(&m_TypeLock);
     *size = static_cast<LONG>(m_ConnectionType.lSampleSize);
     return S_OK;
 }

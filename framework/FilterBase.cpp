@@ -45,6 +45,7 @@ HRESULT STDMETHODCALLTYPE FilterBase::InnerQueryInterface(REFIID iid, void** out
 
 HRESULT FilterBase::StreamTime(REFERENCE_TIME* out)
 {
+    ScopedLock hold(&m_ClockLock);
     if (!m_Clock) return VFW_E_NO_CLOCK;
     if (!out) return E_POINTER;
     RETURN_IF_FAILED(m_Clock->GetTime(out));
@@ -142,7 +143,10 @@ STDMETHODIMP FilterBase::Pause()
 STDMETHODIMP FilterBase::Run(REFERENCE_TIME start)
 {
     ScopedLock hold(m_Lock);
-    m_StartTime = start;
+    {
+        ScopedLock clock(&m_ClockLock);
+        m_StartTime = start;
+    }
     // Through the interface, so that a derived filter's Pause is honoured.
     if (m_State == State_Stopped) RETURN_IF_FAILED(FilterInterface()->Pause());
     if (m_State != State_Running) RETURN_IF_FAILED(RunConnectedPins(start));
@@ -160,6 +164,7 @@ STDMETHODIMP FilterBase::GetState(DWORD /*timeout*/, FILTER_STATE* out)
 STDMETHODIMP FilterBase::SetSyncSource(IReferenceClock* clock)
 {
     ScopedLock hold(m_Lock);
+    ScopedLock clockHold(&m_ClockLock);
     // The new reference first, so that setting the same clock again is safe.
     if (clock) clock->AddRef();
     if (m_Clock) m_Clock->Release();
@@ -170,7 +175,7 @@ STDMETHODIMP FilterBase::SetSyncSource(IReferenceClock* clock)
 STDMETHODIMP FilterBase::GetSyncSource(IReferenceClock** out)
 {
     if (!out) return E_POINTER;
-    ScopedLock hold(m_Lock);
+    ScopedLock hold(&m_ClockLock);
     if (m_Clock) m_Clock->AddRef();
     *out = m_Clock;
     return S_OK;

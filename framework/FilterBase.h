@@ -70,8 +70,11 @@ protected:
     IFilterGraph* m_Graph;         // no reference held
     IMediaEventSink* m_EventSink;  // no reference held
     LONG m_PinVersion;
+    // Guards m_Clock and m_StartTime, so that the clock can be asked for from
+    // any thread, also a streaming thread while a state change holds m_Lock.
+    CriticalLock m_ClockLock;
 
-private:
+  private:
     HRESULT DeactivateConnectedPins();
     HRESULT ActivateConnectedPins();
     HRESULT RunConnectedPins(REFERENCE_TIME start);

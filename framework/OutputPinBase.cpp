@@ -73,14 +73,16 @@ HRESULT OutputPinBase::ChooseAllocator(IMemInputPin* input, IMemAllocator** out)
     *out = nullptr;
     if (!input) return E_POINTER;
 
-    ALLOCATOR_PROPERTIES request = {};
+    ALLOCATOR_PROPERTIES required = {};
     // A pin without requirements leaves the zeros.
-    input->GetAllocatorRequirements(&request);
-    if (request.cbAlign == 0) request.cbAlign = 1;
+    input->GetAllocatorRequirements(&required);
+    if (required.cbAlign == 0) required.cbAlign = 1;
 
-    // The downstream pin's own allocator first.
+    // The downstream pin's own allocator first. SizeBuffers may change the
+    // request it is given, so each attempt starts from the requirements.
     HRESULT hr = input->GetAllocator(out);
     if (SUCCEEDED(hr) && *out) {
+        ALLOCATOR_PROPERTIES request = required;
         hr = SizeBuffers(*out, &request);
         if (SUCCEEDED(hr)) hr = input->NotifyAllocator(*out, FALSE);
         if (SUCCEEDED(hr)) return S_OK;
@@ -90,6 +92,7 @@ HRESULT OutputPinBase::ChooseAllocator(IMemInputPin* input, IMemAllocator** out)
     // Otherwise one of our own; only this attempt's failure is reported.
     hr = CreateOwnAllocator(out);
     if (SUCCEEDED(hr) && *out) {
+        ALLOCATOR_PROPERTIES request = required;
         hr = SizeBuffers(*out, &request);
         if (SUCCEEDED(hr)) hr = input->NotifyAllocator(*out, FALSE);
         if (SUCCEEDED(hr)) return S_OK;

@@ -99,6 +99,7 @@ HRESULT PinBase::RunAt(REFERENCE_TIME /*start*/)
 HRESULT PinBase::StoreMediaType(const MediaTypeRecord* type)
 {
     if (!type) return E_POINTER;
+    ScopedLock hold(&m_TypeLock);
     return m_ConnectionType.Assign(*type);
 }
 
@@ -260,7 +261,7 @@ STDMETHODIMP PinBase::ConnectedTo(IPin** out)
 STDMETHODIMP PinBase::ConnectionMediaType(AM_MEDIA_TYPE* out)
 {
     if (!out) return E_POINTER;
-    ScopedLock hold(m_Lock);
+    ScopedLock hold(&m_TypeLock);
     if (m_Peer) {
         CopyTypeRecord(out, m_ConnectionType);
         return S_OK;

@@ -84,6 +84,11 @@ protected:
     FilterBase* m_Filter;           // no reference held
     IQualityControl* m_QualitySink; // no reference held
     LONG m_TypeVersion;
+    // Guards m_ConnectionType and whatever a derived pin offers as types. It
+    // is never held while waiting for anything, so a downstream filter may
+    // ask about types from its streaming thread while the filter lock is
+    // held by a state change that waits for that thread.
+    CriticalLock m_TypeLock;
     MediaTypeRecord m_ConnectionType;
     REFERENCE_TIME m_SegmentStart;
     REFERENCE_TIME m_SegmentStop;

@@ -31,6 +31,7 @@ SourceFilterBase::SourceFilterBase(const wchar_t* objectName, IUnknown* owner, R
 
 SourceFilterBase::~SourceFilterBase()
 {
+    StopBeforeDestruction();
     // Each pin's destructor detaches it, which lowers the count.
     while (m_PinCount > 0) {
         const int before = m_PinCount;
@@ -39,6 +40,11 @@ SourceFilterBase::~SourceFilterBase()
     }
     delete[] m_Pins;
     m_Pins = nullptr;
+}
+
+void SourceFilterBase::StopBeforeDestruction()
+{
+    if (m_State != State_Stopped) FilterBase::Stop();
 }
 
 int SourceFilterBase::PinCount()

@@ -31,9 +31,14 @@ public:
     CriticalLock* FilterLock() { return &m_FilterLock; }
 
 protected:
-    int m_PinCount;
-    SourceStreamPin** m_Pins;    // m_PinCount entries, never null; or null
-    CriticalLock m_FilterLock;   // the state lock of the filter and all its pins
+  // Stops the filter when it goes while paused or running: a host may
+  // release it without stopping it, and its pins' workers must end before
+  // the pins do. A derived filter that deletes pins calls this first.
+  void StopBeforeDestruction();
+
+  int m_PinCount;
+  SourceStreamPin** m_Pins;  // m_PinCount entries, never null; or null
+  CriticalLock m_FilterLock; // the state lock of the filter and all its pins
 };
 
 #endif

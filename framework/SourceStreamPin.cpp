@@ -187,7 +187,7 @@ HRESULT SourceStreamPin::Deactivate()
 HRESULT SourceStreamPin::TestMediaType(const MediaTypeRecord* type)
 {
     if (!type) return E_POINTER;
-    ScopedLock hold(m_Lock);
+    ScopedLock hold(&m_TypeLock);
     MediaTypeRecord own;
     GetSingleMediaType(&own);
     return own.Equals(*type) ? S_OK : E_FAIL;
@@ -195,7 +195,7 @@ HRESULT SourceStreamPin::TestMediaType(const MediaTypeRecord* type)
 
 HRESULT SourceStreamPin::GetMediaType(int position, MediaTypeRecord* type)
 {
-    ScopedLock hold(m_Lock);
+    ScopedLock hold(&m_TypeLock);
     if (position < 0) return E_INVALIDARG;
     if (position > 0) return VFW_S_NO_MORE_ITEMS;
     return GetSingleMediaType(type);

@@ -19,6 +19,10 @@ enum class StreamCommand : DWORD {
     Exit = 4,   // leave the command loop and end the thread
 };
 
+// FillSample's answer when the sample holds nothing worth delivering this
+// time: the loop gives it back and asks again.
+const HRESULT SkipSample = MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_ITF, 0x300);
+
 class SourceStreamPin : public WorkerThread, public OutputPinBase {
 public:
     // Attaches the pin to the filter; the outcome goes to *result.
@@ -29,7 +33,8 @@ public:
     // Worker side. The command loop.
     DWORD ThreadBody() override;
     // Writes one sample's data and properties: S_OK delivers it, S_FALSE
-    // ends the stream, a failure ends it and reports EC_ERRORABORT.
+    // ends the stream, a failure ends it and reports EC_ERRORABORT, any
+    // other success code (SkipSample) delivers nothing this time.
     virtual HRESULT FillSample(IMediaSample* sample) = 0;
     virtual HRESULT OnThreadBegin();
     virtual HRESULT OnThreadEnd();

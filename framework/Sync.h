@@ -35,7 +35,28 @@ public:
     void Leave() { LeaveCriticalSection(&m_Section); }
 
 private:
-    CRITICAL_SECTION m_Section;
+  friend class ConditionSignal;
+  CRITICAL_SECTION m_Section;
+};
+
+// Lets threads that hold a CriticalLock wait until another thread tells
+// them that something they are waiting for has changed.
+class ConditionSignal {
+  public:
+    ConditionSignal() { InitializeConditionVariable(&m_Variable); }
+    ConditionSignal(const ConditionSignal&) = delete;
+    ConditionSignal& operator=(const ConditionSignal&) = delete;
+
+    // Leaves the lock (held exactly once by the caller) while it waits, and
+    // holds it again on return; false when the time ran out.
+    bool Wait(CriticalLock& lock, DWORD milliseconds)
+    {
+        return SleepConditionVariableCS(&m_Variable, &lock.m_Section, milliseconds) != FALSE;
+    }
+    void WakeAll() { WakeAllConditionVariable(&m_Variable); }
+
+  private:
+    CONDITION_VARIABLE m_Variable;
 };
 
 // Holds a CriticalLock for the lifetime of the scope.

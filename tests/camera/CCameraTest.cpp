@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "camera/CCamera.h"
@@ -401,6 +402,90 @@ TEST_F(CCameraTest, OpenPassesOnlyKnownResolutionsToTheLibrary)
     }
 }
 
+TEST_F(CCameraTest, OpenAtAResolutionLeavesTheStoredOneAlone)
+{
+    CCamera camera;
+    camera.m_Config.m_Format.m_Resolution = 1;
+    for (int resolution : {3, 2, 0}) {
+        SCOPED_TRACE(resolution);
+        SimClearCalls();
+        ASSERT_EQ(1, camera.Open(resolution));
+        const QuillonSimCall* init = LastCall(SimCallRecords(), "CameraInit");
+        ASSERT_NE(nullptr, init);
+        EXPECT_EQ(resolution, init->args[1]);
+        const PictureLayout layout = camera.FrameLayout();
+        EXPECT_EQ(CameraResolutions[resolution].width, layout.width);
+        EXPECT_EQ(CameraResolutions[resolution].height, layout.height);
+        EXPECT_EQ(1, camera.m_Config.m_Format.m_Resolution);
+        EXPECT_EQ(1, camera.Close());
+    }
+}
+
+// The library drives one camera for the whole process.
+TEST_F(CCameraTest, OnlyOneControllerHoldsTheCameraAtATime)
+{
+    CCamera first, second;
+    ASSERT_EQ(1, first.Open(3));
+    ASSERT_EQ(1, first.Play());
+    SimClearCalls();
+    EXPECT_EQ(CCamera::OpenFailed, second.Open(0));
+    EXPECT_EQ(0, SimCallCount("CameraInit"));
+    EXPECT_EQ(0, second.m_Opened);
+
+    // The first one keeps its frames, whole and of its own size.
+    const LONG received = first.m_FramesReceived;
+    ASSERT_TRUE(WaitForFrames(first, received + 3));
+    std::vector<unsigned char> frame(800 * 600 * 3);
+    EXPECT_NE(0, first.CopyLatestFrame(PictureLayout::Video(800, 600), frame.data(), frame.size()));
+    EXPECT_TRUE(ShowsSimPicture(frame.data(), 800, 600));
+    EXPECT_EQ(0, second.m_FramesReceived);
+
+    EXPECT_EQ(1, first.Stop());
+    EXPECT_EQ(1, first.Close());
+    {
+        // A holder destroyed while open lets go too.
+        CCamera dropped;
+        ASSERT_EQ(1, dropped.Open(0));
+    }
+    ASSERT_EQ(1, second.Open(0));
+    ASSERT_EQ(1, second.Play());
+    EXPECT_TRUE(WaitForFrames(second, 1));
+    EXPECT_EQ(1, second.Close());
+}
+
+TEST_F(CCameraTest, TheLatestFrameIsCopiedOnlyOnceOneArrived)
+{
+    CCamera camera;
+    SimPauseFrames(1);
+    ASSERT_EQ(1, camera.Open(3));
+    ASSERT_EQ(1, camera.Play());
+    std::vector<unsigned char> picture(800 * 600 * 3, 0xCD);
+    const PictureLayout layout = PictureLayout::Video(800, 600);
+    EXPECT_EQ(0, camera.CopyLatestFrame(layout, picture.data(), picture.size()));
+    EXPECT_FALSE(camera.WaitForFrameAfter(0, 100));
+    EXPECT_EQ(std::vector<unsigned char>(picture.size(), 0xCD), picture);
+
+    SimPauseFrames(0);
+    ASSERT_TRUE(camera.WaitForFrameAfter(0, 5000));
+    const LONG first = camera.CopyLatestFrame(layout, picture.data(), picture.size());
+    EXPECT_GE(first, 1);
+    EXPECT_TRUE(ShowsSimPicture(picture.data(), 800, 600));
+    ASSERT_TRUE(camera.WaitForFrameAfter(first, 5000));
+    EXPECT_GT(camera.CopyLatestFrame(layout, picture.data(), picture.size()), first);
+
+    // A waiter learns at once that a closing camera sends nothing more.
+    const LONG last = camera.FrameSequence();
+    SimPauseFrames(1);
+    std::thread closer([&camera] {
+        Sleep(200);
+        camera.Close();
+    });
+    const DWORD started = GetTickCount();
+    camera.WaitForFrameAfter(last + 1000, 10000);
+    EXPECT_LT(GetTickCount() - started, 5000u);
+    closer.join();
+}
+
 TEST_F(CCameraTest, OpenRewritesTheSettingsFileAndSendsNoSetting)
 {
     CCamera camera;
@@ -579,16 +664,19 @@ TEST_F(CCameraTest, GetFormatsFillsAtMostFiveEntries)
         int count = c.asked;
         EXPECT_EQ(1, camera.GetFormats(formats, count));
         EXPECT_EQ(c.filled, count);
+        // Entry i is resolution index i; the fifth, for no index, repeats the first.
+        const LONG widths[5] = {3032, 1600, 1280, 800, 3032};
+        const LONG heights[5] = {2016, 1200, 960, 600, 2016};
         for (int i = 0; i < 8; ++i) {
             const BITMAPINFOHEADER& header = formats[i];
             if (i < c.filled) {
                 EXPECT_EQ(40u, header.biSize);
-                EXPECT_EQ(3032, header.biWidth);
-                EXPECT_EQ(2016, header.biHeight);
+                EXPECT_EQ(widths[i], header.biWidth);
+                EXPECT_EQ(heights[i], header.biHeight);
                 EXPECT_EQ(1, header.biPlanes);
                 EXPECT_EQ(24, header.biBitCount);
                 EXPECT_EQ(0u, header.biCompression);
-                EXPECT_EQ(18337536u, header.biSizeImage);
+                EXPECT_EQ(static_cast<DWORD>(widths[i] * heights[i] * 3), header.biSizeImage);
                 EXPECT_EQ(0, header.biXPelsPerMeter);
                 EXPECT_EQ(0u, header.biClrUsed);
             } else {

@@ -8,8 +8,10 @@
 #include "camera/CameraFilter.h"
 #include "camera/CapturePin.h"
 #include "sdk/QuillonSim.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/FakeInputPin.h"
 #include "tests/support/IsolatedTempDirectory.h"
+#include "tests/support/ProcessCounters.h"
 #include "tests/support/SimCallLog.h"
 
 namespace {
@@ -225,6 +227,49 @@ TEST(CameraFilterCreateTest, AggregatedFilterForwardsToItsOwner)
     EXPECT_EQ(1, owner.references);
     filter->InnerRelease();
     EXPECT_EQ(liveBefore, LiveObjectCount);
+}
+
+// A host may release a paused or running filter without stopping it. Wine's
+// graph always stops its filters first, so the filter is driven directly,
+// and in a child process, where a crash fails this test instead of the run.
+TEST(CameraFilterReleaseTest, ReleasingAPausedOrRunningFilterStopsItsWorkersFirst)
+{
+    if (!InChildProcess()) {
+        EXPECT_EQ(0u, RunTestInChildProcess(
+                          "CameraFilterReleaseTest.ReleasingAPausedOrRunningFilterStopsItsWorkersFirst"));
+        return;
+    }
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    IsolatedTempDirectory temp;
+    for (bool running : {false, true}) {
+        SCOPED_TRACE(running ? "running" : "paused");
+        SimReset();
+        const int threadsBefore = ProcessThreadCount();
+        const LONG liveBefore = LiveObjectCount;
+        HRESULT result = E_FAIL;
+        ObjectBase* object = CameraFilter::Create(nullptr, &result);
+        ASSERT_NE(nullptr, object);
+        IBaseFilter* filter = nullptr;
+        ASSERT_EQ(S_OK, object->InnerQueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&filter)));
+        CameraFilter* camera = static_cast<CameraFilter*>(object);
+        FakeInputPin* peers[2] = {new FakeInputPin(), new FakeInputPin()};
+        for (int i = 0; i < 2; ++i)
+            ASSERT_EQ(S_OK, camera->PinInList(i)->PinInterface()->Connect(peers[i], nullptr));
+
+        ASSERT_EQ(S_OK, running ? filter->Run(0) : filter->Pause());
+        ASSERT_TRUE(WaitUntil([&] { return peers[0]->m_Samples >= 2 && peers[1]->m_Samples >= 2; }, 10000));
+        // The downstream side lets go of the pins, as a released graph would.
+        for (FakeInputPin* peer : peers)
+            peer->Disconnect();
+        EXPECT_EQ(0u, filter->Release());
+
+        EXPECT_EQ(liveBefore, LiveObjectCount);
+        EXPECT_EQ(0, SimIsInitialised());
+        EXPECT_TRUE(WaitUntil([&] { return ProcessThreadCount() <= threadsBefore; }));
+        for (FakeInputPin* peer : peers)
+            peer->Release();
+    }
+    CoUninitialize();
 }
 
 } // namespace

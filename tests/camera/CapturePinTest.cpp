@@ -131,6 +131,24 @@ class CapturePinTest : public testing::Test {
     CapturePin* m_Preview = nullptr;
 };
 
+// The offered RGB24 type of a picture size, as every entry describes it.
+void ExpectOfferedType(const AM_MEDIA_TYPE& type, LONG width, LONG height)
+{
+    const ULONG bytes = static_cast<ULONG>(width * height * 3);
+    EXPECT_TRUE(IsEqualGUID(MEDIATYPE_Video, type.majortype));
+    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_RGB24, type.subtype));
+    EXPECT_TRUE(IsEqualGUID(FORMAT_VideoInfo, type.formattype));
+    EXPECT_TRUE(type.bFixedSizeSamples);
+    EXPECT_EQ(bytes, type.lSampleSize);
+    ASSERT_EQ(sizeof(VIDEOINFOHEADER), type.cbFormat);
+    const VIDEOINFOHEADER* info = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
+    EXPECT_EQ(333333, info->AvgTimePerFrame);
+    EXPECT_EQ(width, info->bmiHeader.biWidth);
+    EXPECT_EQ(height, info->bmiHeader.biHeight);
+    EXPECT_EQ(24, info->bmiHeader.biBitCount);
+    EXPECT_EQ(bytes, info->bmiHeader.biSizeImage);
+}
+
 void ExpectFullFrameType(const AM_MEDIA_TYPE& type)
 {
     EXPECT_TRUE(IsEqualGUID(MEDIATYPE_Video, type.majortype));
@@ -143,7 +161,7 @@ void ExpectFullFrameType(const AM_MEDIA_TYPE& type)
     ASSERT_EQ(sizeof(VIDEOINFOHEADER), type.cbFormat);
     ASSERT_NE(nullptr, type.pbFormat);
     const VIDEOINFOHEADER* info = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
-    EXPECT_EQ(0, info->AvgTimePerFrame);
+    EXPECT_EQ(333333, info->AvgTimePerFrame);
     EXPECT_EQ(0u, info->dwBitRate);
     EXPECT_EQ(FullWidth, info->bmiHeader.biWidth);
     EXPECT_EQ(FullHeight, info->bmiHeader.biHeight);
@@ -151,12 +169,17 @@ void ExpectFullFrameType(const AM_MEDIA_TYPE& type)
     EXPECT_EQ(FullSampleSize, info->bmiHeader.biSizeImage);
 }
 
-TEST_F(CapturePinTest, OffersOneFullFrameTypeWhateverTheStoredResolution)
+TEST_F(CapturePinTest, OffersOneTypeOfTheStoredResolutionsSize)
 {
-    for (unsigned char resolution : {0, 2, 3, 4, 200}) {
-        SCOPED_TRACE(int(resolution));
+    struct Case {
+        unsigned char resolution;
+        LONG width, height;
+    };
+    for (const Case& c : {Case{0, 3032, 2016}, Case{1, 1600, 1200}, Case{2, 1280, 960}, Case{3, 800, 600},
+                          Case{4, 3032, 2016}, Case{200, 3032, 2016}}) {
+        SCOPED_TRACE(int(c.resolution));
         CameraConfig stored;
-        stored.m_Format.m_Resolution = resolution;
+        stored.m_Format.m_Resolution = c.resolution;
         ASSERT_EQ(1, WriteSettingsFile(stored));
         ComPtr<IEnumMediaTypes> types;
         ASSERT_EQ(S_OK, m_Capture->PinInterface()->EnumMediaTypes(types.put()));
@@ -164,8 +187,10 @@ TEST_F(CapturePinTest, OffersOneFullFrameTypeWhateverTheStoredResolution)
         ULONG count = 0;
         EXPECT_EQ(S_FALSE, types->Next(3, fetched, &count));
         ASSERT_EQ(1u, count);
-        ExpectFullFrameType(*fetched[0]);
+        ExpectOfferedType(*fetched[0], c.width, c.height);
         DeleteTypeRecord(fetched[0]);
+        // An unconnected pin's format follows what it proposes.
+        ExpectOfferedType(CurrentFormat(m_Capture), c.width, c.height);
     }
     EXPECT_EQ(5, m_Capture->TypeCount());
     EXPECT_EQ(5, m_Preview->TypeCount());
@@ -245,15 +270,16 @@ TEST_F(CapturePinTest, SizeBuffersAsksForThreeFramesOfTheConnectionType)
     EXPECT_EQ(8, allocator.m_Request.cbPrefix);
 
     // Without an image size the pin counts 4 bytes a pixel and records it.
-    VideoType small(640, 480);
-    small.info().bmiHeader.biSizeImage = 0;
-    ASSERT_EQ(S_OK, Query<IAMStreamConfig>(m_Capture, IID_IAMStreamConfig)->SetFormat(small.get()));
+    VideoType unsized(FullWidth, FullHeight);
+    unsized.info().bmiHeader.biSizeImage = 0;
+    ASSERT_EQ(S_OK, m_Capture->PinInterface()->QueryAccept(unsized.get()));
+    const long fourBytesAPixel = FullWidth * FullHeight * 4;
     EXPECT_EQ(S_OK, m_Capture->SizeBuffers(&allocator, &request));
     EXPECT_EQ(3, allocator.m_Request.cBuffers);
-    EXPECT_EQ(1228800, allocator.m_Request.cbBuffer);
-    EXPECT_EQ(1228800u, CurrentFormat(m_Capture).lSampleSize);
+    EXPECT_EQ(fourBytesAPixel, allocator.m_Request.cbBuffer);
+    EXPECT_EQ(static_cast<ULONG>(fourBytesAPixel), CurrentFormat(m_Capture).lSampleSize);
 
-    allocator.m_GrantedBytes = 1228799;
+    allocator.m_GrantedBytes = fourBytesAPixel - 1;
     EXPECT_EQ(E_FAIL, m_Capture->SizeBuffers(&allocator, &request));
     allocator.m_Result = VFW_E_ALREADY_COMMITTED;
     EXPECT_EQ(VFW_E_ALREADY_COMMITTED, m_Capture->SizeBuffers(&allocator, &request));
@@ -273,34 +299,43 @@ TEST_F(CapturePinTest, StreamCapabilitiesDescribeEachEntry)
     EXPECT_EQ(S_FALSE, config->GetStreamCaps(5, &type, reinterpret_cast<BYTE*>(&caps)));
     EXPECT_EQ(S_FALSE, config->GetStreamCaps(-1, &type, reinterpret_cast<BYTE*>(&caps)));
     EXPECT_EQ(nullptr, type);
+    // One entry a resolution index, and a last one that repeats the first.
+    const LONG widths[5] = {3032, 1600, 1280, 800, 3032};
+    const LONG heights[5] = {2016, 1200, 960, 600, 2016};
     for (int index = 0; index < 5; ++index) {
         SCOPED_TRACE(index);
         memset(&caps, 0xCD, sizeof(caps));
         ASSERT_EQ(S_OK, config->GetStreamCaps(index, &type, reinterpret_cast<BYTE*>(&caps)));
         ASSERT_NE(nullptr, type);
-        ExpectFullFrameType(*type);
+        ExpectOfferedType(*type, widths[index], heights[index]);
+        // The offered frame interval lies in the entry's range.
+        const REFERENCE_TIME interval = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat)->AvgTimePerFrame;
+        EXPECT_GE(interval, caps.MinFrameInterval);
+        EXPECT_LE(interval, caps.MaxFrameInterval);
         DeleteTypeRecord(type);
         EXPECT_TRUE(IsEqualGUID(FORMAT_VideoInfo, caps.guid));
         EXPECT_EQ(0u, caps.VideoStandard);
         for (const SIZE& s : {caps.InputSize, caps.MinCroppingSize, caps.MaxCroppingSize, caps.MinOutputSize,
                               caps.MaxOutputSize}) {
-            EXPECT_EQ(FullWidth, s.cx);
-            EXPECT_EQ(FullHeight, s.cy);
+            EXPECT_EQ(widths[index], s.cx);
+            EXPECT_EQ(heights[index], s.cy);
         }
         EXPECT_EQ(0, caps.CropGranularityX);
         EXPECT_EQ(0, caps.OutputGranularityY);
         EXPECT_EQ(0, caps.ShrinkTapsY);
         EXPECT_EQ(200000, caps.MinFrameInterval);
         EXPECT_EQ(50000000, caps.MaxFrameInterval);
-        EXPECT_EQ(29340057, caps.MinBitsPerSecond);
+        const LONGLONG bitsAFrame = 24LL * widths[index] * heights[index];
+        EXPECT_EQ(bitsAFrame / 5, caps.MinBitsPerSecond);
         // Fifty full frames a second do not fit; the largest value stands for them.
-        EXPECT_EQ(0x7FFFFFFF, caps.MaxBitsPerSecond);
+        EXPECT_EQ(bitsAFrame * 50 > 0x7FFFFFFF ? 0x7FFFFFFF : bitsAFrame * 50, caps.MaxBitsPerSecond);
     }
 }
 
-TEST_F(CapturePinTest, SetFormatStoresOnlyVideoInfoTypes)
+TEST_F(CapturePinTest, SetFormatTakesOnlyTypesThePinDelivers)
 {
     ComPtr<IAMStreamConfig> config = Query<IAMStreamConfig>(m_Capture, IID_IAMStreamConfig);
+    const std::string settingsPath = m_Temp.Path() + "Brisca Camera.config";
     const MediaTypeRecord before = CurrentFormat(m_Capture);
     EXPECT_EQ(S_OK, config->SetFormat(nullptr));
     EXPECT_TRUE(CurrentFormat(m_Capture).Equals(before));
@@ -308,29 +343,81 @@ TEST_F(CapturePinTest, SetFormatStoresOnlyVideoInfoTypes)
     struct Case {
         const char* name;
         void (*spoil)(VideoType&);
+        HRESULT expected;
     };
     const Case refused[] = {
-        {"no format block", [](VideoType& t) { t.type().pbFormat = nullptr; }},
-        {"empty format block", [](VideoType& t) { t.type().cbFormat = 0; }},
-        {"short format block", [](VideoType& t) { t.type().cbFormat = sizeof(VIDEOINFOHEADER) - 1; }},
-        {"other format type", [](VideoType& t) { t.type().formattype = FORMAT_WaveFormatEx; }},
+        {"no format block", [](VideoType& t) { t.type().pbFormat = nullptr; }, E_INVALIDARG},
+        {"short format block", [](VideoType& t) { t.type().cbFormat = sizeof(VIDEOINFOHEADER) - 1; },
+         E_INVALIDARG},
+        {"other format type", [](VideoType& t) { t.type().formattype = FORMAT_WaveFormatEx; }, E_INVALIDARG},
+        {"audio", [](VideoType& t) { t.type().majortype = MEDIATYPE_Audio; }, VFW_E_INVALIDMEDIATYPE},
+        {"YUY2", [](VideoType& t) { t.type().subtype = MEDIASUBTYPE_YUY2; }, VFW_E_INVALIDMEDIATYPE},
+        {"640 x 480",
+         [](VideoType& t) { t.info().bmiHeader.biWidth = 640, t.info().bmiHeader.biHeight = 480; },
+         VFW_E_INVALIDMEDIATYPE},
+        {"huge", [](VideoType& t) { t.info().bmiHeader.biWidth = t.info().bmiHeader.biHeight = 10000000; },
+         VFW_E_INVALIDMEDIATYPE},
+        {"top-down", [](VideoType& t) { t.info().bmiHeader.biHeight = -600; }, VFW_E_INVALIDMEDIATYPE},
+        {"32 bits", [](VideoType& t) { t.info().bmiHeader.biBitCount = 32; }, VFW_E_INVALIDMEDIATYPE},
+        {"100 frames/s", [](VideoType& t) { t.info().AvgTimePerFrame = 100000; }, VFW_E_INVALIDMEDIATYPE},
+        {"one frame in 6 s", [](VideoType& t) { t.info().AvgTimePerFrame = 60000000; },
+         VFW_E_INVALIDMEDIATYPE},
     };
     for (const Case& c : refused) {
         SCOPED_TRACE(c.name);
-        VideoType type(640, 480);
+        VideoType type(800, 600);
         c.spoil(type);
-        EXPECT_EQ(E_INVALIDARG, config->SetFormat(type.get()));
+        EXPECT_EQ(c.expected, config->SetFormat(type.get()));
         EXPECT_TRUE(CurrentFormat(m_Capture).Equals(before));
+        EXPECT_TRUE(ReadWholeFile(settingsPath).empty());
     }
 
-    // An unconnected pin takes any video format as it comes.
-    VideoType small(640, 480);
-    EXPECT_EQ(S_OK, config->SetFormat(small.get()));
-    const MediaTypeRecord after = CurrentFormat(m_Capture);
-    EXPECT_TRUE(after.Equals(small.type()));
+    // Each offered entry is taken, stored as the resolution, and becomes the format.
+    for (int index : {1, 3, 2, 4, 0}) {
+        SCOPED_TRACE(index);
+        AM_MEDIA_TYPE* entry = nullptr;
+        VIDEO_STREAM_CONFIG_CAPS caps;
+        ASSERT_EQ(S_OK, config->GetStreamCaps(index, &entry, reinterpret_cast<BYTE*>(&caps)));
+        reinterpret_cast<VIDEOINFOHEADER*>(entry->pbFormat)->AvgTimePerFrame = 666666; // in range
+        EXPECT_EQ(S_OK, config->SetFormat(entry));
+        const std::vector<unsigned char> file = ReadWholeFile(settingsPath);
+        ASSERT_EQ(51u, file.size());
+        EXPECT_EQ(index == 4 ? 0 : index, file[0]);
+        const VIDEOINFOHEADER* asked = reinterpret_cast<VIDEOINFOHEADER*>(entry->pbFormat);
+        ExpectOfferedType(CurrentFormat(m_Capture), asked->bmiHeader.biWidth, asked->bmiHeader.biHeight);
+        DeleteTypeRecord(entry);
+    }
     LONG average = 0;
     EXPECT_EQ(S_OK, Query<IAMDroppedFrames>(m_Capture, IID_IAMDroppedFrames)->GetAverageFrameSize(&average));
-    EXPECT_EQ(640 * 480 * 3, average);
+    EXPECT_EQ(static_cast<LONG>(FullSampleSize), average);
+}
+
+TEST_F(CapturePinTest, AConnectedPinKeepsItsTypeWhenTheResolutionChanges)
+{
+    FakeInputPin* peer = new FakeInputPin();
+    ASSERT_EQ(S_OK, m_Capture->PinInterface()->Connect(peer, nullptr));
+    ComPtr<ICameraConfig> config = Query<ICameraConfig>(m_Capture, IID_ICameraConfig);
+    CameraConfig record;
+    ASSERT_EQ(S_OK, config->GetConfig(&record));
+    record.m_Format.m_Resolution = 3;
+    ASSERT_EQ(S_OK, config->SetConfig(&record));
+
+    MediaTypeRecord connected;
+    ASSERT_EQ(S_OK, m_Capture->PinInterface()->ConnectionMediaType(&connected));
+    ExpectFullFrameType(connected);
+    ExpectFullFrameType(CurrentFormat(m_Capture));
+    // The type it delivers is still acceptable to it; the new one is not, yet.
+    VideoType full(FullWidth, FullHeight), small(800, 600);
+    EXPECT_EQ(S_OK, m_Capture->PinInterface()->QueryAccept(full.get()));
+    EXPECT_EQ(S_FALSE, m_Capture->PinInterface()->QueryAccept(small.get()));
+    ExpectFullFrameType(CurrentFormat(m_Capture));
+
+    ASSERT_EQ(S_OK, m_Capture->PinInterface()->Disconnect());
+    ASSERT_EQ(S_OK, peer->Disconnect());
+    ASSERT_EQ(S_OK, m_Capture->PinInterface()->Connect(peer, nullptr));
+    ExpectOfferedType(CurrentFormat(m_Capture), 800, 600);
+    m_Capture->PinInterface()->Disconnect();
+    peer->Release();
 }
 
 TEST_F(CapturePinTest, PinCategoryProperty)
@@ -430,8 +517,6 @@ TEST_F(CapturePinTest, CameraConfigReachesTheCameraAndRestoresTheOfferedType)
     EXPECT_EQ(E_FAIL, config->GetConfig(nullptr));
     EXPECT_EQ(E_FAIL, config->SetConfig(nullptr));
 
-    VideoType small(640, 480);
-    ASSERT_EQ(S_OK, Query<IAMStreamConfig>(m_Capture, IID_IAMStreamConfig)->SetFormat(small.get()));
     CameraConfig record;
     ASSERT_EQ(S_OK, config->GetConfig(&record));
     record.m_Format.m_Resolution = 2;
@@ -441,7 +526,7 @@ TEST_F(CapturePinTest, CameraConfigReachesTheCameraAndRestoresTheOfferedType)
     ASSERT_EQ(51u, file.size());
     EXPECT_EQ(2, file[0]);
     EXPECT_EQ(80, file[50]);
-    ExpectFullFrameType(CurrentFormat(m_Capture));
+    ExpectOfferedType(CurrentFormat(m_Capture), 1280, 960);
 
     CameraConfig read;
     ASSERT_EQ(S_OK, config->GetConfig(&read));

@@ -89,9 +89,16 @@ TEST_F(OutputPinBaseTest, RefusedDownstreamAllocatorIsGivenBack)
     EXPECT_EQ(1u, RefCountOf(offered));
     EXPECT_EQ(2, m_Pin->m_SizeBuffersCalls);
     EXPECT_EQ(2, m_Peer->m_Log.Count("NotifyAllocator"));
-    // Alignment 0 is raised to 1; the rest reaches SizeBuffers as required.
-    EXPECT_EQ(1, m_Pin->m_LastRequest.cbAlign);
-    EXPECT_EQ(8, m_Pin->m_LastRequest.cbPrefix);
+    // Both allocators are sized for the downstream pin's requirements, the
+    // second one too, although the first sizing changed its request; an
+    // alignment of 0 is raised to 1.
+    ASSERT_EQ(2u, m_Pin->m_Requests.size());
+    for (const ALLOCATOR_PROPERTIES& request : m_Pin->m_Requests) {
+        EXPECT_EQ(4, request.cBuffers);
+        EXPECT_EQ(100, request.cbBuffer);
+        EXPECT_EQ(1, request.cbAlign);
+        EXPECT_EQ(8, request.cbPrefix);
+    }
 }
 
 TEST_F(OutputPinBaseTest, FailedConnectionsLeaveNothingBehind)

@@ -205,18 +205,37 @@ TEST(WorkerThreadTest, CommandToAnEndedBodyFailsInsteadOfBlocking)
     EXPECT_FALSE(worker.PollCommand(nullptr));
 }
 
+namespace {
+
+// A worker that leaves the joining to WorkerThread's own destructor. Its body
+// uses nothing of the object, so it may outlive the subclass part.
+class UnjoinedWorker : public WorkerThread {
+  public:
+    static SignalEvent s_Started;
+    static volatile LONG s_Finished;
+
+    DWORD ThreadBody() override
+    {
+        s_Started.Set();
+        Sleep(200);
+        InterlockedExchange(&s_Finished, 1);
+        return 0;
+    }
+};
+
+SignalEvent UnjoinedWorker::s_Started{true};
+volatile LONG UnjoinedWorker::s_Finished = 0;
+
+} // namespace
+
 TEST(WorkerThreadTest, DestructorWaitsForTheThread)
 {
-    volatile LONG finished = 0;
     {
-        ScriptedWorker worker([&finished](ScriptedWorker&) -> DWORD {
-            Sleep(50);
-            InterlockedExchange(&finished, 1);
-            return 0;
-        });
+        UnjoinedWorker worker;
         ASSERT_TRUE(worker.Start());
+        ASSERT_TRUE(UnjoinedWorker::s_Started.Wait(Deadline));
     }
-    EXPECT_EQ(1, finished);
+    EXPECT_EQ(1, UnjoinedWorker::s_Finished);
 }
 
 TEST(WorkerThreadTest, WorkerJoinsTheMultithreadedApartment)

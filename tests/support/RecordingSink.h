@@ -8,6 +8,7 @@
 #include <dshow.h>
 #include <qedit.h>
 
+#include <functional>
 #include <vector>
 
 #include "framework/Sync.h"
@@ -18,8 +19,11 @@ struct RecordedSample {
     REFERENCE_TIME end;
     bool syncPoint;
     long size;
+    long actualLength;
     bool showsPicture;
     DWORD threadId;
+    REFERENCE_TIME arrival; // real time of arrival, in 100 ns
+    LONGLONG probe;         // what the probe said at arrival, if one is set
 };
 
 class RecordingSink : public ISampleGrabberCB {
@@ -35,6 +39,16 @@ class RecordingSink : public ISampleGrabberCB {
     STDMETHODIMP SampleCB(double time, IMediaSample* sample) override;
     STDMETHODIMP BufferCB(double time, BYTE* buffer, long length) override;
 
+    // The picture size the samples are checked for.
+    void SetPictureSize(int width, int height);
+    // Called at each sample's arrival; its answer is recorded with the sample.
+    void SetProbe(std::function<LONGLONG()> probe);
+    // Called inside each sample's delivery, on the streaming thread.
+    void SetDuringReceive(std::function<void()> action);
+    // Keeps a copy of the data of every sample from now on (the last one).
+    void KeepLastPicture(bool keep);
+    std::vector<unsigned char> LastPicture() const;
+
     std::vector<RecordedSample> Samples() const;
     size_t Count() const;
     // Waits until `count` samples have arrived; false after the time limit.
@@ -42,9 +56,13 @@ class RecordingSink : public ISampleGrabberCB {
     void Clear();
 
   private:
+    mutable CriticalLock m_Lock;
     int m_Width;
     int m_Height;
-    mutable CriticalLock m_Lock;
+    std::function<LONGLONG()> m_Probe;
+    std::function<void()> m_DuringReceive;
+    bool m_KeepLast = false;
+    std::vector<unsigned char> m_LastPicture;
     std::vector<RecordedSample> m_Samples;
 };
 

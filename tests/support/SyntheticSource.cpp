@@ -55,7 +55,7 @@ HRESULT SyntheticPin::GetSingleMediaType(MediaTypeRecord* type)
 HRESULT SyntheticPin::SizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request)
 {
     InterlockedIncrement(&m_SizeBuffersCalls);
-    m_LastRequest = *request;
+    m_Requests.push_back(*request);
     if (request->cBuffers < 2) request->cBuffers = 2;
     if (request->cbBuffer < FrameBytes) request->cbBuffer = FrameBytes;
     ALLOCATOR_PROPERTIES actual = {};

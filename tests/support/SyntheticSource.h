@@ -5,6 +5,7 @@
 #define QUILLON_SYNTHETIC_SOURCE_H
 
 #include <windows.h>
+#include <vector>
 #include <strmif.h>
 #include "framework/FilterSetup.h"
 #include "framework/SourceFilterBase.h"
@@ -47,7 +48,8 @@ public:
     volatile LONG m_ThreadEnds = 0;
     volatile LONG m_PlayBegins = 0;
     volatile LONG m_SizeBuffersCalls = 0;
-    ALLOCATOR_PROPERTIES m_LastRequest = {};
+    // What each SizeBuffers call was asked for, in order.
+    std::vector<ALLOCATOR_PROPERTIES> m_Requests;
 
     // Read access for tests.
     IMemAllocator* Allocator() const { return m_Allocator; }

@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "framework/Raii.h"
+#include "tests/support/FakeMediaSample.h"
 #include "tools/capture/AviFileWriter.h"
 #include "tools/capture/CameraSettings.h"
 #include "tools/capture/CommandLine.h"
+#include "tools/capture/FrameSink.h"
 #include "tools/capture/PngSnapshot.h"
 
 namespace {
@@ -210,6 +212,52 @@ TEST(CaptureToolAvi, WritesHeadersFramesAndIndex) {
         if (i == 3) memcpy(expected.data(), "\x01\x02\x03\x04\x05", 5);
         EXPECT_EQ(0, memcmp(expected.data(), &file[chunk + 8], frameBytes)) << "frame " << i;
     }
+    DeleteFileW(path.c_str());
+}
+
+// The first byte of each frame of a file written by AviFileWriter, found
+// through its index.
+std::vector<unsigned char> FirstBytesOfFrames(const std::vector<unsigned char>& file)
+{
+    std::vector<unsigned char> firsts;
+    const size_t moviTag = 220;
+    const size_t indexAt = moviTag + U32At(file, 216);
+    if (TagAt(file, indexAt) != "idx1") return firsts;
+    for (size_t entry = indexAt + 8; entry + 16 <= indexAt + 8 + U32At(file, indexAt + 4); entry += 16)
+        firsts.push_back(file[moviTag + U32At(file, entry + 8) + 8]);
+    return firsts;
+}
+
+// Stamped frames are recorded at the fixed rate by their stamps: repeats
+// within one interval are left out, a gap is filled with the next picture.
+TEST(CaptureToolAvi, RecordsStampedFramesAtTheirFixedRate)
+{
+    const std::wstring path = TempPath(L"briscacap-rate.avi");
+    const int width = 4, height = 2;
+    const LONGLONG interval = 333333;
+    const LONGLONG stamps[] = {5000, 5001, 5002, 338334, 1005000, 1338333, 1500000};
+    AviFileWriter writer;
+    ASSERT_EQ(S_OK, writer.Open(path, width, height, width * 3 * height));
+    FrameSink* sink = new FrameSink();
+    sink->SetLayout(width, height, false);
+    sink->StartRecording(&writer, 5, interval);
+    for (unsigned char i = 0; i < sizeof(stamps) / sizeof(stamps[0]); ++i) {
+        FakeMediaSample sample(width * 3 * height);
+        BYTE* data = nullptr;
+        ASSERT_EQ(S_OK, sample.GetPointer(&data));
+        memset(data, 10 + i, width * 3 * height);
+        REFERENCE_TIME start = stamps[i], end = stamps[i] + interval;
+        sample.SetTime(&start, &end);
+        ASSERT_EQ(S_OK, sink->SampleCB(0, &sample));
+    }
+    sink->StopRecording();
+    EXPECT_DOUBLE_EQ(1e7 / interval, sink->RecordedFramesPerSecond());
+    EXPECT_TRUE(sink->RecordingComplete());
+    ASSERT_EQ(S_OK, writer.Close(sink->RecordedFramesPerSecond()));
+    sink->Release();
+    // Slots 0 to 4: the first sample, the fourth, the fifth twice (slot 2 had
+    // none), then the sixth; the limit of 5 leaves the seventh out.
+    EXPECT_EQ((std::vector<unsigned char>{10, 13, 14, 14, 15}), FirstBytesOfFrames(ReadFile(path)));
     DeleteFileW(path.c_str());
 }
 

@@ -59,6 +59,7 @@ int CaptureSession::Run() {
         PrintError(L"briscacap: cannot build the capture graph: %ls\n", DescribeResult(result).c_str());
         return ExitCameraFailed;
     }
+    PrintStreamedPictures();
     if (!m_Options.aviPath.empty() && !m_PlatformRecording) {
         result = OpenOwnRecording();
         if (FAILED(result)) {
@@ -195,6 +196,7 @@ HRESULT CaptureSession::ConnectGrabberBranch(const GUID& category, const wchar_t
         if (const VIDEOINFOHEADER* info = VideoInfoOf(connected)) {
             branch.width = info->bmiHeader.biWidth;
             branch.height = info->bmiHeader.biHeight < 0 ? -info->bmiHeader.biHeight : info->bmiHeader.biHeight;
+            branch.frameInterval = info->AvgTimePerFrame > 0 ? info->AvgTimePerFrame : 0;
             branch.sink->SetLayout(branch.width, branch.height, info->bmiHeader.biHeight < 0);
         }
         ClearMediaType(connected);
@@ -230,7 +232,8 @@ HRESULT CaptureSession::OpenOwnRecording() {
     const uint32_t rowBytes = (static_cast<uint32_t>(m_Capture.width) * 3 + 3) & ~3u;
     RETURN_IF_FAILED(m_Writer.Open(m_Options.aviPath, m_Capture.width, m_Capture.height,
                                    rowBytes * static_cast<uint32_t>(m_Capture.height)));
-    m_Capture.sink->StartRecording(&m_Writer, static_cast<uint32_t>(m_Options.aviFrames));
+    m_Capture.sink->StartRecording(&m_Writer, static_cast<uint32_t>(m_Options.aviFrames),
+                                   m_Capture.frameInterval);
     return S_OK;
 }
 
@@ -300,6 +303,17 @@ long CaptureSession::DroppedFrames() const {
     long dropped = 0;
     if (m_DroppedFrames && SUCCEEDED(m_DroppedFrames->GetNumDropped(&dropped))) return dropped;
     return 0;
+}
+
+void CaptureSession::PrintStreamedPictures()
+{
+    for (const GrabberBranch* branch : {&m_Capture, &m_Preview}) {
+        if (!branch->sink || branch->width <= 0) continue;
+        PrintOut(L"%ls %d x %d, 24-bit RGB", branch == &m_Capture ? L"capture" : L"preview", branch->width,
+                 branch->height);
+        if (branch->frameInterval > 0) PrintOut(L", %.1f frames/s", 1e7 / double(branch->frameInterval));
+        PrintOut(L"\n");
+    }
 }
 
 void CaptureSession::PrintProgress(double seconds, bool final) {

@@ -34,6 +34,7 @@ private:
         ComPtr<FrameSink> sink;
         int width = 0;
         int height = 0;
+        LONGLONG frameInterval = 0; // of the connected type, 100 ns; 0 when it gives none
     };
 
     enum class StopReason { TimeReached, FrameLimit, RecordingDone, Interrupted, StreamEnded, StreamFailed, Stalled };
@@ -51,6 +52,8 @@ private:
 
     StopReason StreamUntilDone();
     bool CheckGraphEvents(StopReason& reason);
+    // The size (and rate) of what each pin streams, as connected.
+    void PrintStreamedPictures();
     void PrintProgress(double seconds, bool final);
     LONG CapturedFrames() const;
     long DroppedFrames() const;
