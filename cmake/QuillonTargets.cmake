@@ -36,6 +36,8 @@ if(TARGET quillon_sdk)
 endif()
 quillon_static_library(quillon_camera camera quillon_framework ${QUILLON_SDK_LINK})
 quillon_static_library(quillon_pages pages quillon_camera quillon_framework ${QUILLON_SDK_LINK})
+# The Media Foundation source's parts (its frame conversion so far); needs nothing of the others.
+quillon_static_library(quillon_mediasource mediasource)
 
 # Dialogs, strings and version information; linked as objects, since a resource in a
 # static library would never be pulled in.

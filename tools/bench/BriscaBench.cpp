@@ -1,10 +1,12 @@
-// briscabench: measures the frame path of the camera controller and the
-// filter in Wine's filter graph, and prints each figure beside its target.
+// briscabench: measures the frame path of the camera controller, the media
+// source's frame conversion and the filter in Wine's filter graph, and prints
+// each figure beside its target.
 //
-// Usage: briscabench [--quick] [--seconds N] [--no-graph]
-//   --quick     shorter runs (about 15 s in all), for a smoke check
-//   --seconds   length of the graph run at full size (default 10)
-//   --no-graph  only the controller's frame path
+// Usage: briscabench [--quick] [--seconds N] [--no-graph] [--conversion-only]
+//   --quick            shorter runs (about 25 s in all), for a smoke check
+//   --seconds          length of the graph run at full size (default 10)
+//   --no-graph         the controller's frame path and the conversion only
+//   --conversion-only  the frame conversion only
 #include <windows.h>
 #include <objbase.h>
 
@@ -14,6 +16,7 @@
 #include <string>
 
 #include "framework/ModuleGlobals.h"
+#include "tools/bench/ConversionBench.h"
 #include "tools/bench/FramePathBench.h"
 #include "tools/bench/GraphBench.h"
 
@@ -25,10 +28,15 @@ const double MinCaptureFps = 30.0;
 const double MaxPreviewLatencyMs = 5.0;
 const double MaxMemoryGrowthMB = 1.0;
 const int MemoryRunFrames = 10000;
+// Half the camera's frame interval at 30 frames a second.
+const double MaxConversionMs = 1000.0 / 30 / 2;
+
+const int CameraSizes[4][2] = {{3032, 2016}, {1600, 1200}, {1280, 960}, {800, 600}};
 
 struct Options {
     bool quick = false;
     bool graph = true;
+    bool onlyConversion = false;
     double seconds = 10;
 };
 
@@ -39,6 +47,9 @@ bool ParseOptions(int argc, char** argv, Options& options)
             options.quick = true;
             options.seconds = 3;
         } else if (strcmp(argv[i], "--no-graph") == 0) {
+            options.graph = false;
+        } else if (strcmp(argv[i], "--conversion-only") == 0) {
+            options.onlyConversion = true;
             options.graph = false;
         } else if (strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             options.seconds = atof(argv[++i]);
@@ -90,6 +101,51 @@ void PrintFramePath(const FramePathResult results[4], bool& allWithin)
     printf("\n");
 }
 
+// The slowest format's time at full size (the first size measured).
+double SlowestFullSizeConversion(const ConversionResult& full)
+{
+    double slowest = 0;
+    for (double ms : full.fastestMs)
+        if (ms > slowest) slowest = ms;
+    return slowest;
+}
+
+bool ConversionWithinTarget(const ConversionResult& full)
+{
+    return full.converted && SlowestFullSizeConversion(full) <= MaxConversionMs;
+}
+
+void PrintConversion(const ConversionResult results[4])
+{
+    printf("## Frame conversion for the media source (median of repeated runs)\n\n");
+    printf("camera frame (BGR24, bottom-up) -> top-down NV12 / RGB32 / RGB24 at the default stride, one thread;\n"
+           "fast path %s, the plain C++ path beside it; ratio = ms / memcpy of the camera frame.\n\n",
+           FastestPathIsVectorised() ? "SSE2" : "not vectorised on this processor");
+    printf("| size | MB | memcpy ms |");
+    for (const char* name : ConvertedFormatNames) printf(" %s ms | ratio |", name);
+    for (const char* name : ConvertedFormatNames) printf(" %s plain ms |", name);
+    printf("\n|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+    for (int r = 0; r < 4; ++r) {
+        const ConversionResult& c = results[r];
+        printf("| %dx%d | %.1f | %.3f |", c.width, c.height, c.frameMB, c.memcpyMs);
+        for (double ms : c.fastestMs) printf(" %.3f | %.2f |", ms, ms / c.memcpyMs);
+        for (double ms : c.scalarMs) printf(" %.3f |", ms);
+        printf("%s\n", c.converted ? "" : " (a conversion failed)");
+    }
+    const ConversionResult& full = results[0];
+    printf("\nverdict: conversion at 3032 x 2016 keeps 30 frames/s with time to spare (<= %.1f ms, half the frame "
+           "interval): slowest format %.2f ms -> %s\n\n",
+           MaxConversionMs, SlowestFullSizeConversion(full), Verdict(ConversionWithinTarget(full)));
+}
+
+void PrintConversionTarget(const ConversionResult& full)
+{
+    printf("| conversion at 3032 x 2016 <= %.1f ms (30 frames/s with time to spare) | NV12 %.2f, RGB32 %.2f, "
+           "RGB24 %.2f ms | %s |\n",
+           MaxConversionMs, full.fastestMs[0], full.fastestMs[1], full.fastestMs[2],
+           Verdict(ConversionWithinTarget(full)));
+}
+
 void PrintGraphRun(const char* title, const GraphRunResult& g)
 {
     printf("## %s\n\n", title);
@@ -118,7 +174,7 @@ int main(int argc, char** argv)
 {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        fprintf(stderr, "usage: briscabench [--quick] [--seconds N] [--no-graph]\n");
+        fprintf(stderr, "usage: briscabench [--quick] [--seconds N] [--no-graph] [--conversion-only]\n");
         return 2;
     }
     setvbuf(stdout, nullptr, _IONBF, 0);
@@ -133,6 +189,18 @@ int main(int argc, char** argv)
     printf("# briscabench (%d-bit)\n\n", static_cast<int>(sizeof(void*) * 8));
 
     const double perItemMs = options.quick ? 150 : 600;
+    ConversionResult conversion[4];
+    for (int r = 0; r < 4; ++r)
+        conversion[r] = MeasureConversion(CameraSizes[r][0], CameraSizes[r][1], perItemMs / 2);
+    PrintConversion(conversion);
+    if (options.onlyConversion) {
+        printf("## Targets\n\n| target | measured | verdict |\n|---|---|---|\n");
+        PrintConversionTarget(conversion[0]);
+        printf("\n");
+        CoUninitialize();
+        return 0;
+    }
+
     FramePathResult framePath[4];
     for (int r = 0; r < 4; ++r) framePath[r] = MeasureFramePath(r, perItemMs);
     bool framePathWithin = false;
@@ -193,6 +261,7 @@ int main(int argc, char** argv)
         if (f.opened && f.memcpyMs > 0 && f.handlerMs / f.memcpyMs > worstRatio) worstRatio = f.handlerMs / f.memcpyMs;
     printf("| frame path <= %.1f x memcpy (worst resolution) | %.2f x | %s |\n", MaxFramePathRatio, worstRatio,
            Verdict(framePathWithin));
+    PrintConversionTarget(conversion[0]);
     if (graphRan && full.error.empty()) {
         printf("| capture pin >= %.0f frames/s with preview running | %.1f frames/s | %s |\n", MinCaptureFps,
                full.captureFps, Verdict(full.captureFps >= MinCaptureFps));
