@@ -173,14 +173,14 @@ check "both modules are registered again from the program folders" registered_at
 check "the camera is still listed" lists_camera "$dir64"
 
 echo "== an uninstaller that cannot unregister removes nothing"
-cp "$dir64/QuillonSDK.dll" "$work/files/good64.dll"
-cp "$refusing_library" "$dir64/QuillonSDK.dll"
+cp "$dir64/QuillonSDK.dll" "$work/files/good64.dll" || true
+cp "$refusing_library" "$dir64/QuillonSDK.dll" || true
 # Run in place (_?=, unquoted) to get its exit code.
 command_line '"C:\Program Files\Brisca Camera\Uninstall.exe" /S _?=C:\Program Files\Brisca Camera'
 check "the uninstaller fails with exit code 5" test "$status" -eq 5
 check "the modules stay" test -f "$dir64/QuillonFilter.dll" -a -f "$dir32/QuillonFilter.dll"
 check "the uninstall entry stays" test -n "$(registry_value "$uninstall_key" DisplayName 64)"
-cp "$work/files/good64.dll" "$dir64/QuillonSDK.dll"
+cp "$work/files/good64.dll" "$dir64/QuillonSDK.dll" || true
 
 echo "== silent uninstall"
 settings="$WINEPREFIX/drive_c/users/$(id -un)/Temp/Brisca Camera.config"
