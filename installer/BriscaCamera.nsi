@@ -191,9 +191,11 @@ Var Unregistered64
         ${If} ${Errors}
             StrCpy $0 "failed"
         ${EndIf}
-        Pop $2
-        Pop $1
+        ; The stack holds the old $0, $2, $1: leave the result in their place.
         Exch $0
+        Exch 2
+        Pop $1
+        Pop $2
     FunctionEnd
 !macroend
 !insertmacro DefineRegsvr32 ""
@@ -392,10 +394,22 @@ FunctionEnd
     ${EndIf}
 !macroend
 
-; Undoes this run: unregisters the modules it copied, puts back the files it
-; replaced, removes the files and folders it added and registers again what
-; it unregistered. The uninstall entry is written only after success, so an
-; earlier one is untouched.
+; Registers again the earlier installation's modules that this run unregistered.
+Function RegisterEarlierAgain
+    Push $0
+    ${If} $Unregistered32 == 1
+        !insertmacro Regsvr32 "/s" "$Dir32\${MODULE}" 32 $0
+    ${EndIf}
+    ${If} $Unregistered64 == 1
+        !insertmacro Regsvr32 "/s" "$Dir64\${MODULE}" 64 $0
+    ${EndIf}
+    Pop $0
+FunctionEnd
+
+; Undoes this run once it has started to copy: unregisters the modules it
+; copied, puts back the files it replaced, removes the files and folders it
+; added and registers again what it unregistered. The uninstall entry is
+; written only after success, so an earlier one is untouched.
 Function RollBack
     Push $0
     DetailPrint "Rolling back"
@@ -409,12 +423,7 @@ Function RollBack
     ${If} ${RunningX64}
         RMDir $Dir64
     ${EndIf}
-    ${If} $Unregistered32 == 1
-        !insertmacro Regsvr32 "/s" "$Dir32\${MODULE}" 32 $0
-    ${EndIf}
-    ${If} $Unregistered64 == 1
-        !insertmacro Regsvr32 "/s" "$Dir64\${MODULE}" 64 $0
-    ${EndIf}
+    Call RegisterEarlierAgain
     Pop $0
 FunctionEnd
 
@@ -483,7 +492,8 @@ Section "-Install"
     ClearErrors
     !insertmacro ForEachInstalledFile BackUpFile
     ${If} ${Errors}
-        Call RollBack
+        ; No file was replaced yet, and without its backup none may be removed.
+        Call RegisterEarlierAgain
         !insertmacro Fail ${EXIT_FILE} "The files of the earlier installation could not be read; nothing was changed."
         Abort
     ${EndIf}
