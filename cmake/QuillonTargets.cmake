@@ -85,5 +85,10 @@ foreach(dir ${TOOL_DIRS})
     endif()
 endforeach()
 
+# The Windows installer (made in the 64-bit tree).
+if(EXISTS ${CMAKE_SOURCE_DIR}/installer/CMakeLists.txt)
+    add_subdirectory(installer)
+endif()
+
 # Tests.
 add_subdirectory(${CMAKE_SOURCE_DIR}/tests ${CMAKE_BINARY_DIR}/tests)

@@ -12,6 +12,7 @@ packages=(
     mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
     wine wine64 wine32:i386
     xvfb x11-apps imagemagick ffmpeg
+    nsis
 )
 
 need_update=0
