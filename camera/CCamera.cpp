@@ -110,8 +110,10 @@ int CCamera::OpenLibrary(unsigned char resolution)
 
     if (CameraInit(IgnoreCameraCallback, resolution, m_Window, m_Window) != 1) return OpenFailed;
 
-    // Compared with itself, the record sends nothing; this only rewrites the file.
-    SetConfig(m_Config);
+    // Handing the record back as it is sends nothing to the camera; it only
+    // rewrites the file. The file is written directly, since the settings
+    // lock must not be taken while m_CameraLock is held.
+    WriteSettingsFile(m_Config);
 
     if (CameraGetImageSize(&m_Width, &m_Height) != 1 || !PlausibleImageSize(m_Width, m_Height)) {
         CameraUnInit();
@@ -298,6 +300,7 @@ void CCamera::CropCopy(int sourceWidth, int sourceHeight, int outputWidth, int o
 
 int CCamera::GetConfig(CameraConfig& record)
 {
+    ScopedLock settings(&m_SettingsLock);
     ReadSettingsFile(record);
 
     ScopedLock lock(&m_CameraLock);
@@ -317,6 +320,7 @@ int CCamera::GetConfig(CameraConfig& record)
 
 int CCamera::SetConfig(const CameraConfig& record)
 {
+    ScopedLock settings(&m_SettingsLock);
     WriteSettingsFile(record);
 
     ScopedLock lock(&m_CameraLock);
@@ -344,6 +348,22 @@ int CCamera::SetConfig(const CameraConfig& record)
         CameraSetColorEnhancement(record.m_ColorEnhancement);
     m_Config = record;
     return 1;
+}
+
+int CCamera::ChangeConfig(const std::function<void(CameraConfig&)>& change)
+{
+    ScopedLock settings(&m_SettingsLock);
+    CameraConfig record;
+    GetConfig(record);
+    change(record);
+    return SetConfig(record);
+}
+
+unsigned int CCamera::RowTimeMicroseconds()
+{
+    unsigned int rowTime = 0;
+    CameraGetRowTime(&rowTime);
+    return rowTime;
 }
 
 int CCamera::GetFormats(BITMAPINFOHEADER* formats, int& count)

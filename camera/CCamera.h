@@ -5,6 +5,7 @@
 #define QUILLON_CCAMERA_H
 
 #include <windows.h>
+#include <functional>
 #include <memory>
 #include "camera/CameraConfig.h"
 #include "camera/PictureLayout.h"
@@ -53,6 +54,12 @@ class CCamera {
     int Close();
     int GetConfig(CameraConfig& record);
     int SetConfig(const CameraConfig& record);
+    // Reads the settings, lets `change` alter them and hands them back, with
+    // no other reading or handing back in between, so that two threads that
+    // each change one setting do not undo each other's change.
+    int ChangeConfig(const std::function<void(CameraConfig&)>& change);
+    // The time the camera takes for one row of a picture, in microseconds.
+    unsigned int RowTimeMicroseconds();
     int GetFormats(BITMAPINFOHEADER* formats, int& count);
     // Both copy at most `size` bytes of the latest frame to `destination` and
     // return 0; without a destination they return the frame size.
@@ -123,6 +130,9 @@ class CCamera {
 
     LONG m_FrameSequence;
     ConditionSignal m_FrameArrived;
+    // Held by GetConfig, SetConfig and ChangeConfig. It is taken before
+    // m_CameraLock, never while holding it.
+    CriticalLock m_SettingsLock;
 };
 
 #endif

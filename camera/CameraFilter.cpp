@@ -57,7 +57,10 @@ ObjectBase* CameraFilter::Create(IUnknown* owner, HRESULT* result)
     return filter;
 }
 
-CameraFilter::CameraFilter(IUnknown* owner) : SourceFilterBase(nullptr, owner, CLSID_BriscaCamera)
+// The controls keep the address of the camera member, constructed after them.
+CameraFilter::CameraFilter(IUnknown* owner)
+    : SourceFilterBase(nullptr, owner, CLSID_BriscaCamera), VideoProcAmpControl(&m_Camera),
+      ExposureControl(&m_Camera)
 {
     // A pin that cannot be made leaves the filter with fewer pins; hosts and
     // pages cope with that.
@@ -109,6 +112,17 @@ CapturePin* CameraFilter::PinInList(int index) const
     return nullptr;
 }
 
+CapturePin* CameraFilter::OwnPin(IPin* pin)
+{
+    if (!pin) return nullptr;
+    PointerList::Position position = m_PinList.First();
+    while (position) {
+        CapturePin* own = static_cast<CapturePin*>(m_PinList.Next(position));
+        if (own->PinInterface() == pin) return own;
+    }
+    return nullptr;
+}
+
 HRESULT STDMETHODCALLTYPE CameraFilter::InnerQueryInterface(REFIID iid, void** out)
 {
     if (!out) return E_POINTER;
@@ -134,5 +148,11 @@ HRESULT STDMETHODCALLTYPE CameraFilter::InnerQueryInterface(REFIID iid, void** o
         }
         return first->InnerQueryInterface(iid, out);
     }
+    if (IsEqualIID(iid, IID_IAMVideoProcAmp))
+        return ProvideInterface(static_cast<IAMVideoProcAmp*>(this), out);
+    if (IsEqualIID(iid, IID_IAMCameraControl))
+        return ProvideInterface(static_cast<IAMCameraControl*>(this), out);
+    if (IsEqualIID(iid, IID_IAMVideoControl))
+        return ProvideInterface(static_cast<IAMVideoControl*>(this), out);
     return SourceFilterBase::InnerQueryInterface(iid, out);
 }

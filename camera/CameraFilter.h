@@ -9,6 +9,8 @@
 #include <ocidl.h>
 
 #include "camera/CCamera.h"
+#include "camera/CameraControls.h"
+#include "camera/FilterVideoControl.h"
 #include "camera/ICameraConfig.h"
 #include "framework/PointerList.h"
 #include "framework/SourceFilterBase.h"
@@ -43,7 +45,10 @@ class CameraFilter : public SourceFilterBase,
                      public ICameraFilterTag,
                      public FilterPropertyPages,
                      public FilterMiscFlags,
-                     public OverlayNotifySink {
+                     public OverlayNotifySink,
+                     public VideoProcAmpControl,
+                     public ExposureControl,
+                     public FilterVideoControl {
   public:
     static ObjectBase* Create(IUnknown* owner, HRESULT* result);
 
@@ -59,6 +64,9 @@ class CameraFilter : public SourceFilterBase,
     // The pins in creation order ("~Capture" first); adds no reference.
     CapturePin* PinInList(int index) const;
     CCamera* Camera() { return &m_Camera; }
+
+  protected:
+    CapturePin* OwnPin(IPin* pin) override;
 
   private:
     HRESULT CreatePins();

@@ -45,7 +45,8 @@ const VIDEOINFOHEADER* VideoInfoOf(const AM_MEDIA_TYPE& type)
 CapturePin::CapturePin(SourceFilterBase* filter, HRESULT* result, const wchar_t* pinName)
     : SourceStreamPin(nullptr, result, filter, pinName), m_Category(PIN_CATEGORY_CAPTURE), m_LastStart(-1),
       m_SampleDuration(CameraFrameInterval), m_RealTimeOrigin(), m_LastTick(0), m_LastSequence(0),
-      m_ParentFilter(filter), m_Camera(nullptr), m_TickSource(GetTickCount), m_Sleep(Sleep)
+      m_Deliveries(), m_DeliveryCount(0), m_ParentFilter(filter), m_Camera(nullptr),
+      m_TickSource(GetTickCount), m_Sleep(Sleep)
 {
 }
 
@@ -134,6 +135,47 @@ PictureLayout CapturePin::DeliveryLayout()
     const VIDEOINFOHEADER* videoInfo = VideoInfoOf(m_ConnectionType);
     if (!videoInfo) return PictureLayout();
     return PictureLayout::Video(videoInfo->bmiHeader.biWidth, videoInfo->bmiHeader.biHeight);
+}
+
+bool CapturePin::EntryAt(int index, SIZE* size, REFERENCE_TIME* frameInterval)
+{
+    ScopedLock lock(&m_TypeLock);
+    const MediaTypeRecord* entry = TypeAt(index);
+    const VIDEOINFOHEADER* videoInfo = entry ? VideoInfoOf(*entry) : nullptr;
+    if (!videoInfo) return false;
+    size->cx = videoInfo->bmiHeader.biWidth;
+    size->cy = videoInfo->bmiHeader.biHeight;
+    *frameInterval = videoInfo->AvgTimePerFrame;
+    return true;
+}
+
+void CapturePin::NoteDelivery()
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    ScopedLock lock(&m_DeliveryLock);
+    m_Deliveries[m_DeliveryCount % DeliveryHistory] = now.QuadPart;
+    ++m_DeliveryCount;
+}
+
+void CapturePin::ForgetDeliveries()
+{
+    ScopedLock lock(&m_DeliveryLock);
+    m_DeliveryCount = 0;
+}
+
+HRESULT CapturePin::ActualFrameInterval(REFERENCE_TIME* interval)
+{
+    if (!interval) return E_POINTER;
+    ScopedLock lock(&m_DeliveryLock);
+    if (m_DeliveryCount < 2) return VFW_E_NOT_RUNNING;
+    const int kept = m_DeliveryCount < DeliveryHistory ? m_DeliveryCount : DeliveryHistory;
+    const LONGLONG newest = m_Deliveries[(m_DeliveryCount - 1) % DeliveryHistory];
+    const LONGLONG oldest = m_Deliveries[(m_DeliveryCount - kept) % DeliveryHistory];
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    *interval = static_cast<REFERENCE_TIME>(double(newest - oldest) * 1e7 / frequency.QuadPart / (kept - 1));
+    return S_OK;
 }
 
 int CapturePin::EntryMatching(const AM_MEDIA_TYPE& type, bool checkFrameInterval) const

@@ -36,6 +36,11 @@ class CapturePin : public SourceStreamPin,
     void SetClock(TickSource tickSource, SleepFunction sleep);
     // The picture each sample of the current connection holds.
     PictureLayout DeliveryLayout();
+    // The size and frame interval of a capability entry; false past the list.
+    bool EntryAt(int index, SIZE* size, REFERENCE_TIME* frameInterval);
+    // The average time between the samples the pin delivered lately, while
+    // it streams; VFW_E_NOT_RUNNING before it has delivered two.
+    HRESULT ActualFrameInterval(REFERENCE_TIME* interval);
 
     const GUID& Category() const { return m_Category; }
     bool IsCapture() const;
@@ -111,6 +116,14 @@ class CapturePin : public SourceStreamPin,
     DWORD m_LastTick;
     PictureLayout m_DeliveryLayout; // the connection type's picture
     LONG m_LastSequence;            // the camera frame copied last, 0 before the first
+    // When the latest samples were delivered (performance counter), oldest
+    // first in ring order; reset at each start.
+    static const int DeliveryHistory = 32;
+    CriticalLock m_DeliveryLock;
+    LONGLONG m_Deliveries[DeliveryHistory];
+    int m_DeliveryCount;
+    void NoteDelivery();
+    void ForgetDeliveries();
     PointerList m_TypeList; // MediaTypeRecord entries, owned
     SourceFilterBase* m_ParentFilter;
     CCamera* m_Camera;

@@ -47,6 +47,7 @@ HRESULT CapturePin::OnThreadBegin()
     }
     m_LastStart = -1;
     m_LastSequence = 0;
+    ForgetDeliveries();
     m_LastTick = m_TickSource();
     QueryPerformanceCounter(&m_RealTimeOrigin);
     return S_OK;
@@ -133,6 +134,7 @@ HRESULT CapturePin::FillSample(IMediaSample* sample)
     if (sequence == 0) return SkipSample;
     m_LastSequence = sequence;
     if (IsCapture()) m_Camera->CountDelivery();
+    NoteDelivery();
     const size_t picture = m_DeliveryLayout.Bytes();
     sample->SetActualDataLength(static_cast<long>(picture < capacity ? picture : capacity));
     return S_OK;
@@ -140,6 +142,7 @@ HRESULT CapturePin::FillSample(IMediaSample* sample)
 
 HRESULT CapturePin::OnThreadEnd()
 {
+    ForgetDeliveries();
     if (m_Camera) {
         m_Camera->Stop();
         m_Camera->Close();

@@ -311,6 +311,42 @@ TEST_F(PagesOnCameraFilterTest, SettingsPageOnFilterWritesTheSettingsFile)
     EXPECT_EQ(S_OK, page->SetPageSite(nullptr));
 }
 
+// A capture program's controls and the page go the same way: what one sets,
+// the other shows.
+TEST_F(PagesOnCameraFilterTest, ThePageAndTheStandardControlsSeeEachOthersValues)
+{
+    ComPtr<IAMVideoProcAmp> procAmp;
+    ASSERT_EQ(S_OK, m_Filter.queryInto(IID_IAMVideoProcAmp, procAmp));
+    ASSERT_EQ(S_OK, procAmp->Set(VideoProcAmp_Contrast, 77, VideoProcAmp_Flags_Manual));
+    ASSERT_EQ(S_OK, procAmp->Set(VideoProcAmp_Brightness, 150, VideoProcAmp_Flags_Manual));
+
+    ComPtr<IPropertyPage> page;
+    ASSERT_EQ(S_OK,
+              PropertyPage::Create(nullptr, nullptr)->InnerQueryInterface(IID_IPropertyPage, page.putVoid()));
+    ASSERT_EQ(S_OK, page->SetPageSite(&m_Site));
+    IUnknown* objects[] = {m_Filter.get()};
+    ASSERT_EQ(S_OK, page->SetObjects(1, objects));
+    RECT place = {0, 0, 330, 500};
+    ASSERT_EQ(S_OK, page->Activate(m_Parent.Handle(), &place, FALSE));
+    HWND settings = GetWindow(m_Parent.FirstChild(), GW_CHILD);
+    PaintNow(m_Parent.FirstChild());
+    HWND contrast = GetDlgItem(settings, IDC_CONTRAST);
+    EXPECT_EQ(77, SendMessageA(contrast, TBM_GETPOS, 0, 0));
+    EXPECT_EQ(150, SendMessageA(GetDlgItem(settings, IDC_AE_TARGET), TBM_GETPOS, 0, 0));
+
+    // A slider's move reaches the camera at once, and the controls read it.
+    SendMessageA(contrast, TBM_SETPOS, TRUE, 90);
+    NMHDR released = {contrast, IDC_CONTRAST, static_cast<UINT>(NM_RELEASEDCAPTURE)};
+    SendMessageA(settings, WM_NOTIFY, IDC_CONTRAST, reinterpret_cast<LPARAM>(&released));
+    LONG value = 0, flags = 0;
+    ASSERT_EQ(S_OK, procAmp->Get(VideoProcAmp_Contrast, &value, &flags));
+    EXPECT_EQ(90, value);
+
+    EXPECT_EQ(S_OK, page->Deactivate());
+    EXPECT_EQ(S_OK, page->SetObjects(0, nullptr));
+    EXPECT_EQ(S_OK, page->SetPageSite(nullptr));
+}
+
 TEST_F(PagesOnCameraFilterTest, FilterAndPinListThePages)
 {
     EXPECT_EQ(std::vector<CLSID>{CLSID_CameraSettingsPage}, PagesOf(m_Filter.get()));

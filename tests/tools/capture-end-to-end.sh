@@ -61,6 +61,22 @@ check "--resolution alone sets the index" test "$status" -eq 0
 tool info
 check "the index is back at 0" test "$(awk '$1 == "resolution" {print $2}' "$work/out.txt")" = "0"
 
+# The standard camera controls, read and set the way a capture program does.
+tool controls
+check "controls lists brightness with its range and default" \
+    grep -Eq "brightness +40 to +200 \(step 1\) +default +100" "$work/out.txt"
+check "controls lists the exposure in log2 seconds, auto or manual" \
+    grep -Eq "exposure +-14 to +-1 .*\(can be auto/manual\)" "$work/out.txt"
+check "controls says which properties the camera lacks" grep -Eq "hue +not supported" "$work/out.txt"
+tool control brightness 150
+check "control sets the brightness" contains "brightness = 150 (manual)"
+tool control exposure -6
+check "control sets the exposure by hand" contains "exposure = -6 (manual)"
+tool control brightness 300
+check "an out-of-range control value is refused" test "$status" -eq 1
+tool control hue 5
+check "a control the camera lacks is refused" test "$status" -eq 1
+
 avi="$work/recording.avi"
 png="$work/snapshot.png"
 frames=5

@@ -45,6 +45,10 @@ int RunCommand(const ToolOptions& options) {
         return ChangeSetting(options);
     case ToolCommand::Pages:
         return ShowPages(options);
+    case ToolCommand::Controls:
+        return ShowControls(options);
+    case ToolCommand::Control:
+        return ChangeControl(options);
     case ToolCommand::Stream:
         return StreamCamera(options, StopEvent);
     default:

@@ -10,6 +10,7 @@
 #include "tools/capture/ConsoleOutput.h"
 #include "tools/capture/DeviceCatalog.h"
 #include "tools/capture/ExitCodes.h"
+#include "tools/capture/HostControls.h"
 #include "tools/capture/MediaTypes.h"
 #include "tools/capture/PropertyFrames.h"
 
@@ -135,6 +136,20 @@ void PrintPins(IBaseFilter* filter) {
     }
 }
 
+void PrintControl(const ControlAccess& access, const HostControl& control)
+{
+    long minimum = 0, maximum = 0, step = 0, byDefault = 0, caps = 0, value = 0, flags = 0;
+    HRESULT result = access.GetRange(control, &minimum, &maximum, &step, &byDefault, &caps);
+    if (SUCCEEDED(result)) result = access.Get(control, &value, &flags);
+    if (FAILED(result)) {
+        PrintOut(L"  %-13ls not supported\n", control.name);
+        return;
+    }
+    PrintOut(L"  %-13ls %6ld %ls %6ld (step %ld)  default %6ld  current %6ld  %-6ls (can be %ls)\n",
+             control.name, minimum, L"to", maximum, step, byDefault, value,
+             DescribeControlFlags(flags).c_str(), DescribeControlFlags(caps).c_str());
+}
+
 // Creating the file tells early whether it can be written at all.
 bool CheckWritable(const std::wstring& path, const wchar_t* what) {
     const bool existed = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -245,4 +260,57 @@ int StreamCamera(const ToolOptions& options, HANDLE stopEvent) {
     if (code != ExitSuccess) return code;
     CaptureSession session(filter.get(), options, stopEvent);
     return session.Run();
+}
+
+int ShowControls(const ToolOptions& options)
+{
+    ComPtr<IBaseFilter> filter;
+    int code = OpenCamera(options.deviceName, filter);
+    if (code == ExitSuccess) code = ApplyResolutionOption(filter.get(), options);
+    if (code != ExitSuccess) return code;
+    const ControlAccess access(filter.get());
+    const struct {
+        ControlInterface owner;
+        const wchar_t* title;
+    } Groups[] = {{ControlInterface::VideoProcAmp, L"Video processing (IAMVideoProcAmp)"},
+                  {ControlInterface::CameraControl, L"Camera control (IAMCameraControl)"}};
+    for (const auto& group : Groups) {
+        PrintOut(L"%ls%ls\n", group.title,
+                 access.Offers(group.owner) ? L":" : L": not offered by the device");
+        if (!access.Offers(group.owner)) continue;
+        for (int i = 0; i < HostControlCount; ++i)
+            if (HostControls[i].owner == group.owner) PrintControl(access, HostControls[i]);
+    }
+    return ExitSuccess;
+}
+
+int ChangeControl(const ToolOptions& options)
+{
+    const HostControl* control = FindHostControl(options.controlName);
+    if (!control) {
+        PrintError(L"briscacap: unknown control \"%ls\"; known controls:\n", options.controlName.c_str());
+        for (int i = 0; i < HostControlCount; ++i)
+            PrintError(L"  %ls\n", HostControls[i].name);
+        return ExitUsage;
+    }
+    ComPtr<IBaseFilter> filter;
+    int code = OpenCamera(options.deviceName, filter);
+    if (code == ExitSuccess) code = ApplyResolutionOption(filter.get(), options);
+    if (code != ExitSuccess) return code;
+    const ControlAccess access(filter.get());
+    const long flags = options.controlAuto ? VideoProcAmp_Flags_Auto : VideoProcAmp_Flags_Manual;
+    const HRESULT result = access.Set(*control, options.controlValue, flags);
+    if (FAILED(result)) {
+        long minimum = 0, maximum = 0, step = 0, byDefault = 0, caps = 0;
+        PrintError(L"briscacap: the camera refused %ls %ld %ls: %ls\n", control->name, options.controlValue,
+                   DescribeControlFlags(flags).c_str(), DescribeResult(result).c_str());
+        if (SUCCEEDED(access.GetRange(*control, &minimum, &maximum, &step, &byDefault, &caps)))
+            PrintError(L"  %ls takes %ld to %ld, %ls\n", control->name, minimum, maximum,
+                       DescribeControlFlags(caps).c_str());
+        return result == E_INVALIDARG || result == E_PROP_ID_UNSUPPORTED ? ExitUsage : ExitCameraFailed;
+    }
+    long value = 0, now = 0;
+    access.Get(*control, &value, &now);
+    PrintOut(L"%ls = %ld (%ls)\n", control->name, value, DescribeControlFlags(now).c_str());
+    return ExitSuccess;
 }

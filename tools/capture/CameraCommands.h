@@ -10,6 +10,8 @@ int ListDevices();
 int ShowInfo(const ToolOptions& options);
 int ChangeSetting(const ToolOptions& options);
 int ShowPages(const ToolOptions& options);
+int ShowControls(const ToolOptions& options);
+int ChangeControl(const ToolOptions& options);
 int StreamCamera(const ToolOptions& options, HANDLE stopEvent);
 
 #endif

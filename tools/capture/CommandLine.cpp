@@ -1,6 +1,7 @@
 #include "tools/capture/CommandLine.h"
 
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cwchar>
@@ -32,8 +33,10 @@ bool ParseCommandName(const std::wstring& word, ToolCommand& command) {
         const wchar_t* name;
         ToolCommand command;
     } Commands[] = {
-        {L"help", ToolCommand::Help},     {L"list", ToolCommand::List},     {L"info", ToolCommand::Info},
-        {L"set", ToolCommand::Set},       {L"stream", ToolCommand::Stream}, {L"pages", ToolCommand::Pages},
+        {L"help", ToolCommand::Help},         {L"list", ToolCommand::List},
+        {L"info", ToolCommand::Info},         {L"set", ToolCommand::Set},
+        {L"stream", ToolCommand::Stream},     {L"pages", ToolCommand::Pages},
+        {L"controls", ToolCommand::Controls}, {L"control", ToolCommand::Control},
     };
     for (const auto& entry : Commands) {
         if (word == entry.name) {
@@ -53,6 +56,29 @@ bool TakesValue(const std::wstring& option) {
 bool IsStreamOption(const std::wstring& option) {
     return option == L"--seconds" || option == L"--frames" || option == L"--avi" || option == L"--avi-frames" ||
            option == L"--snapshot" || option == L"--pages" || option == L"--preview";
+}
+
+// control NAME VALUE [auto|manual]; the value's range is the camera's to judge.
+bool ParseControlArguments(const std::vector<std::wstring>& positional, ToolOptions& options,
+                           std::wstring& error)
+{
+    if (positional.size() < 2 || positional.size() > 3) {
+        error = L"control takes a control name, a value and optionally auto or manual";
+        return false;
+    }
+    options.controlName = positional[0];
+    if (!ParseWhole(positional[1], LONG_MIN, LONG_MAX, options.controlValue)) {
+        error = L"the control value must be a whole number";
+        return false;
+    }
+    if (positional.size() == 3) {
+        if (positional[2] != L"auto" && positional[2] != L"manual") {
+            error = L"the control mode is auto or manual";
+            return false;
+        }
+        options.controlAuto = positional[2] == L"auto";
+    }
+    return true;
 }
 
 }  // namespace
@@ -152,6 +178,7 @@ bool ParseCommandLine(const std::vector<std::wstring>& arguments, ToolOptions& o
         options.settingValue = positional[1];
         return true;
     }
+    if (options.command == ToolCommand::Control) return ParseControlArguments(positional, options, error);
     if (!positional.empty()) {
         error = L"unexpected argument \"" + positional[0] + L"\"";
         return false;
@@ -169,6 +196,8 @@ const wchar_t* UsageText() {
            L"  briscacap set NAME VALUE            change one setting (briscacap info lists them)\n"
            L"  briscacap set --resolution N        choose the resolution index 0..3\n"
            L"  briscacap pages                     show the camera's property pages\n"
+           L"  briscacap controls                  the standard camera controls: range, default, value\n"
+           L"  briscacap control NAME VALUE [auto|manual]   set one (manual unless auto is given)\n"
            L"  briscacap stream [options]          stream from both pins and print a summary\n"
            L"      --seconds S       stream for S seconds (default 5 unless --frames is given)\n"
            L"      --frames N        stop after N captured frames\n"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-enum class ToolCommand { Help, List, Info, Set, Stream, Pages };
+enum class ToolCommand { Help, List, Info, Set, Stream, Pages, Controls, Control };
 enum class PreviewMode { Automatic, Window, Null };
 
 struct ToolOptions {
@@ -14,6 +14,10 @@ struct ToolOptions {
     // set NAME VALUE
     std::wstring settingName;
     std::wstring settingValue;
+    // control NAME VALUE [auto|manual]
+    std::wstring controlName;
+    long controlValue = 0;
+    bool controlAuto = false;
     // --resolution N: applied before anything else the command does; -1 = not given
     int resolution = -1;
     // stream
