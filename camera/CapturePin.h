@@ -1,6 +1,7 @@
-// The filter's video output pin: offers the camera's picture as one RGB24
-// type, sizes the buffers for it, fills samples from the camera controller on
-// its worker thread, and answers the capture programs' control interfaces.
+// The filter's video output pin: offers one RGB24 type for each of the
+// camera's resolutions, sizes the buffers for the one it connects with, fills
+// samples from the camera controller on its worker thread, and answers the
+// capture programs' control interfaces.
 #ifndef QUILLON_CAPTURE_PIN_H
 #define QUILLON_CAPTURE_PIN_H
 
