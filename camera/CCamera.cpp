@@ -271,6 +271,9 @@ void CCamera::PullFrame()
     // The whole picture is handed on, so it is pulled straight into the frame
     // held for the pins; the lock keeps them from seeing a half-written frame.
     CameraGetImageDataRGB24(m_OutFrame.get());
+    LARGE_INTEGER pulled;
+    QueryPerformanceCounter(&pulled);
+    m_FrameArrivalCounter = pulled.QuadPart;
     ++m_FrameSequence;
     SetEvent(m_FrameEvent.get());
     m_FrameArrived.WakeAll();

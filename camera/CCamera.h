@@ -76,6 +76,20 @@ class CCamera {
     // (at most `bytes` bytes) and returns its number; 0, with nothing
     // written, while no frame has arrived since the camera was opened.
     LONG CopyLatestFrame(const PictureLayout& layout, unsigned char* pixels, size_t bytes);
+    // The latest frame as the library wrote it: bottom-up BGR24 rows, packed.
+    struct FrameView {
+        const unsigned char* pixels;
+        PictureLayout layout;
+        LONG sequence;
+        // QueryPerformanceCounter when the frame was pulled from the library.
+        LONGLONG arrivalCounter;
+    };
+    // Calls reader(const FrameView&) with the latest frame while the lock
+    // keeps the frame window from overwriting it, and returns the frame's
+    // number; 0, without calling the reader, while the camera is closed or
+    // no frame has arrived since it opened. The reader must not call the
+    // controller.
+    template <class Reader> LONG ReadLatestFrame(Reader&& reader);
     // Counts a frame handed downstream by the capture pin.
     void CountDelivery() { InterlockedIncrement(&m_FramesDelivered); }
     // The size of the open camera's picture; empty while closed.
@@ -129,10 +143,21 @@ class CCamera {
     static void EndWindowThread(WindowResources& resources);
 
     LONG m_FrameSequence;
+    LONGLONG m_FrameArrivalCounter = 0;
     ConditionSignal m_FrameArrived;
     // Held by GetConfig, SetConfig and ChangeConfig. It is taken before
     // m_CameraLock, never while holding it.
     CriticalLock m_SettingsLock;
 };
+
+template <class Reader> LONG CCamera::ReadLatestFrame(Reader&& reader)
+{
+    ScopedLock lock(&m_CameraLock);
+    if (!m_Opened || m_FrameSequence == 0 || !m_OutFrame) return 0;
+    const FrameView view = {m_OutFrame.get(), PictureLayout::Packed(m_OutWidth, m_OutHeight), m_FrameSequence,
+                            m_FrameArrivalCounter};
+    reader(view);
+    return m_FrameSequence;
+}
 
 #endif

@@ -36,8 +36,13 @@ if(TARGET quillon_sdk)
 endif()
 quillon_static_library(quillon_camera camera quillon_framework ${QUILLON_SDK_LINK})
 quillon_static_library(quillon_pages pages quillon_camera quillon_framework ${QUILLON_SDK_LINK})
-# The Media Foundation source's parts (its frame conversion so far); needs nothing of the others.
-quillon_static_library(quillon_mediasource mediasource)
+# The Media Foundation source: its stream, its formats and its frame conversion.
+quillon_static_library(quillon_mediasource mediasource quillon_camera quillon_framework mfplat mfuuid)
+# IMFMediaSourceEx is declared for Windows 8 and later only. The version is raised for the
+# source's own files and their tests (tests/mediasource), after the global definitions on
+# the command line; everything else keeps the Windows 7 declarations.
+set(QUILLON_MEDIASOURCE_WINVER -U_WIN32_WINNT -D_WIN32_WINNT=0x0602 -UWINVER -DWINVER=0x0602)
+target_compile_options(quillon_mediasource PRIVATE ${QUILLON_MEDIASOURCE_WINVER})
 
 # Dialogs, strings and version information; linked as objects, since a resource in a
 # static library would never be pulled in.
@@ -61,7 +66,7 @@ if(MODULE_SOURCES AND QUILLON_MODULE_COMPLETE)
     add_library(QuillonFilter SHARED ${MODULE_SOURCES} ${QUILLON_RESOURCES}
                 ${CMAKE_SOURCE_DIR}/module/QuillonFilter.def)
     set_target_properties(QuillonFilter PROPERTIES PREFIX "" OUTPUT_NAME QuillonFilter)
-    target_link_libraries(QuillonFilter PRIVATE quillon_pages quillon_camera quillon_framework)
+    target_link_libraries(QuillonFilter PRIVATE quillon_mediasource quillon_pages quillon_camera quillon_framework)
     # The export list names the entry points without the 32-bit stdcall decoration.
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
         target_link_options(QuillonFilter PRIVATE -Wl,--enable-stdcall-fixup)

@@ -104,4 +104,29 @@ private:
     T* m_Ptr = nullptr;
 };
 
+// A loaded module (DLL), freed with FreeLibrary.
+class UniqueLibrary {
+  public:
+    UniqueLibrary() = default;
+    explicit UniqueLibrary(HMODULE module) : m_Module(module) {}
+    UniqueLibrary(const UniqueLibrary&) = delete;
+    UniqueLibrary& operator=(const UniqueLibrary&) = delete;
+    ~UniqueLibrary()
+    {
+        if (m_Module) FreeLibrary(m_Module);
+    }
+
+    HMODULE get() const { return m_Module; }
+    explicit operator bool() const { return m_Module != nullptr; }
+    // The address of an export, as the function type the caller names.
+    template <class Function> Function find(const char* name) const
+    {
+        return m_Module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(m_Module, name)))
+                        : nullptr;
+    }
+
+  private:
+    HMODULE m_Module = nullptr;
+};
+
 #endif

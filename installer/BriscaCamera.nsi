@@ -17,6 +17,9 @@
 ;      the installer rolls back what it did, the uninstaller removes nothing
 ;   6  installer only: a file could not be written (a running program may
 ;      hold it); what this run did is rolled back
+; The optional virtual camera (/VCAM) never changes the exit code: where it
+; cannot be added (Windows 10, 32-bit Windows) the installer says so and
+; carries on.
 
 Unicode true
 RequestExecutionLevel admin
@@ -25,6 +28,7 @@ SetCompressor /SOLID lzma
 !include LogicLib.nsh
 !include x64.nsh
 !include FileFunc.nsh
+!include TextFunc.nsh
 !include Sections.nsh
 !include MUI2.nsh
 
@@ -78,6 +82,7 @@ Var Lib64       ; ... for the 64-bit module
 Var Problem     ; why the library folder cannot be used
 Var Unregistered32  ; "1" once this run unregistered an earlier 32-bit module
 Var Unregistered64
+Var Notice      ; what the optional virtual camera step has to say
 
 !define MUI_ABORTWARNING
 !define MUI_COMPONENTSPAGE_NODESC
@@ -220,6 +225,11 @@ SectionEnd
 Section /o "Simulated camera (for trying it without the camera)" SecSimulated
 SectionEnd
 
+; Off by default: it needs 64-bit Windows 11 (build 22000 or later), whose frame
+; server, a 64-bit service, hosts the 64-bit module's media source for every app.
+Section /o "Windows 11 virtual camera (for apps that use Media Foundation)" SecVirtualCamera
+SectionEnd
+
 Function .onInit
     !insertmacro SetFolders
     Call RequireAdmin
@@ -248,6 +258,11 @@ Function .onInit
     ${EndIf}
     ${If} $LibDir == "-"
         StrCpy $LibDir ""
+    ${EndIf}
+    ClearErrors
+    ${GetOptions} $R0 "/VCAM" $R1
+    ${IfNot} ${Errors}
+        !insertmacro SelectSection ${SecVirtualCamera}
     ${EndIf}
 FunctionEnd
 
@@ -449,6 +464,43 @@ FunctionEnd
     ${EndIf}
 !macroend
 
+; Tells why the virtual camera was not added, the way ReportFailure tells of
+; a failure, but as a warning: the installation itself stands.
+Function ReportNotice
+    DetailPrint $Notice
+    ${If} ${Silent}
+        System::Call "kernel32::GetStdHandle(i -12) p .r0"
+        ${If} $0 P<> 0
+        ${AndIf} $0 P<> -1
+            FileWrite $0 "${PRODUCT} setup: $Notice$\r$\n"
+        ${EndIf}
+    ${Else}
+        MessageBox MB_OK|MB_ICONEXCLAMATION $Notice
+    ${EndIf}
+FunctionEnd
+
+; Has the installed capture tool add the virtual camera for all users, and
+; notes in the uninstall entry that the uninstaller is to remove it.
+Function AddVirtualCamera
+    ${IfNot} ${RunningX64}
+        StrCpy $Notice "The virtual camera was not added: it needs 64-bit Windows 11. ${PRODUCT} is installed."
+        Call ReportNotice
+        Return
+    ${EndIf}
+    DetailPrint "Adding the virtual camera"
+    nsExec::ExecToStack '"$INSTDIR\briscacap.exe" vcam add --all-users'
+    Pop $0  ; the exit code, or "error" when it could not be started
+    Pop $1  ; what it wrote
+    ${TrimNewLines} $1 $1
+    ${If} $0 == 0
+        WriteRegDWORD HKLM "${UNINSTALL_KEY}" VirtualCamera 1
+        DetailPrint $1
+    ${Else}
+        StrCpy $Notice "The virtual camera was not added (briscacap answered $0): $1 ${PRODUCT} is installed for the apps that use DirectShow."
+        Call ReportNotice
+    ${EndIf}
+FunctionEnd
+
 Section "-Install"
     ; Where the camera library comes from.
     ${If} ${SectionIsSelected} ${SecSimulated}
@@ -539,6 +591,9 @@ Section "-Install"
     WriteRegStr HKLM "${UNINSTALL_KEY}" QuietUninstallString '"$INSTDIR\${UNINSTALLER}" /S'
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" NoModify 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" NoRepair 1
+    ${If} ${SectionIsSelected} ${SecVirtualCamera}
+        Call AddVirtualCamera
+    ${EndIf}
     SetErrorLevel 0
 SectionEnd
 
@@ -568,6 +623,17 @@ Section "Uninstall"
         !insertmacro UnregisterOrStop $Dir64 64
     ${EndIf}
     !insertmacro UnregisterOrStop $Dir32 32
+
+    ; The virtual camera an installation added goes with it; should that fail,
+    ; the rest is removed all the same.
+    ReadRegDWORD $0 HKLM "${UNINSTALL_KEY}" VirtualCamera
+    ${If} $0 = 1
+        DetailPrint "Removing the virtual camera"
+        nsExec::ExecToStack '"$INSTDIR\briscacap.exe" vcam remove --all-users'
+        Pop $0
+        Pop $1
+        DetailPrint "briscacap answered $0: $1"
+    ${EndIf}
 
     Delete "$Dir32\${MODULE}"
     Delete "$Dir32\${LIBRARY}"

@@ -5,6 +5,7 @@
 #include "camera/CameraFilter.h"
 #include "camera/ICameraConfig.h"
 #include "framework/FilterSetup.h"
+#include "mediasource/MediaSourceClass.h"
 #include "pages/FormatPage.h"
 #include "pages/PropertyPage.h"
 
@@ -29,6 +30,7 @@ const ObjectTemplate ObjectTemplateTable[] = {
     {L"Brisca Camera", &CLSID_BriscaCamera, &CameraFilter::Create, nullptr, &CameraFilterSetup},
     {L"Property Page", &CLSID_CameraSettingsPage, &PropertyPage::Create, nullptr, nullptr},
     {L"Format Page", &CLSID_FormatPage, &FormatPage::Create, nullptr, nullptr},
+    {MediaSourceDisplayName, &CLSID_BriscaMediaSource, &CreateCameraMediaSource, nullptr, nullptr},
 };
 
 const int ObjectTemplateCount = sizeof(ObjectTemplateTable) / sizeof(ObjectTemplateTable[0]);

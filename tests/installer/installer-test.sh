@@ -152,9 +152,13 @@ check "the uninstall entry has a silent uninstaller" test \
     "$(registry_value "$uninstall_key" QuietUninstallString 64)" = '"C:\Program Files\Brisca Camera\Uninstall.exe" /S'
 check "the uninstall entry is in the 64-bit view only" test -z "$(registry_value "$uninstall_key" DisplayName 32)"
 
-echo "== install over it, with the vendor's libraries"
-command_line "\"$(windows_path "$installer")\" /S /LIBDIR=\"$(windows_path "$vendor")\""
+echo "== install over it, with the vendor's libraries and the virtual camera asked for"
+command_line "\"$(windows_path "$installer")\" /S /VCAM /LIBDIR=\"$(windows_path "$vendor")\""
 check "the installer succeeds" test "$status" -eq 0
+# Wine has no virtual cameras: the installer says so and carries on.
+check "it says the virtual camera was not added" said "virtual camera was not added (briscacap answered 5)"
+check "it passes on the tool's reason" said "Windows 11 build 22000"
+check "no virtual camera is noted for the uninstaller" test -z "$(registry_value "$uninstall_key" VirtualCamera 64)"
 check "the 32-bit library comes from the folder itself" cmp -s "$dir32/QuillonSDK.dll" "$vendor/QuillonSDK.dll"
 check "the 64-bit library comes from x64" cmp -s "$dir64/QuillonSDK.dll" "$vendor/x64/QuillonSDK.dll"
 check "both modules are still registered from the program folders" registered_at_installed_paths
@@ -188,6 +192,9 @@ check "streaming left the user's settings file" test -f "$settings"
 uninstall() {  # the uninstaller as the uninstall entry starts it, silent
     quillon_wine 'C:\Program Files\Brisca Camera\Uninstall.exe' /S
 }
+# As an installation on Windows 11 notes it: the uninstaller tries to remove
+# the camera (Wine refuses) and removes everything else all the same.
+quillon_wine reg add "$uninstall_key" /v VirtualCamera /t REG_DWORD /d 1 /f /reg:64 >/dev/null 2>&1
 check "the uninstaller starts" uninstall
 # The uninstaller runs from a copy of itself in the temporary folder and
 # returns at once: wait for the prefix's last process.
@@ -218,8 +225,9 @@ check "nothing is left in the registry" registry_clean
 echo "== 32-bit Windows"
 fresh_prefix installed32 win32
 dir32="$dir64"
-setup /S "/LIBDIR=$(windows_path "$only32")"
+setup /S /VCAM "/LIBDIR=$(windows_path "$only32")"
 check "the installer succeeds" test "$status" -eq 0
+check "it says the virtual camera needs 64-bit Windows 11" said "needs 64-bit Windows 11"
 check "the program folder holds the 32-bit module" cmp -s "$dir32/QuillonFilter.dll" "$i686_bin/QuillonFilter.dll"
 check "the 32-bit library comes from the folder itself" cmp -s "$dir32/QuillonSDK.dll" "$only32/QuillonSDK.dll"
 check "the capture tool is the 32-bit one" cmp -s "$dir32/briscacap.exe" "$i686_bin/briscacap.exe"

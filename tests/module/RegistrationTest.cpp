@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <dshow.h>
+#include <mfapi.h>
+#include <mfidl.h>
 
 #include <string>
 #include <vector>
 
 #include "camera/ICameraConfig.h"
 #include "framework/Raii.h"
+#include "mediasource/MediaSourceClass.h"
 #include "module/Registration.h"
 
 namespace {
@@ -188,6 +191,36 @@ TEST_F(ModuleRegistration, RegisterUseAndUnregister) {
               CoCreateInstance(CLSID_BriscaCamera, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, gone.putVoid()));
 
     // Leave the module registered for the tests that use it as a device.
+    ASSERT_EQ(0u, RunRegistrationTool(false));
+}
+
+TEST_F(ModuleRegistration, RegistersTheMediaSourceBesideTheFilter)
+{
+    ASSERT_EQ(0u, RunRegistrationTool(false));
+    const std::wstring key = L"CLSID\\" + GuidText(CLSID_BriscaMediaSource);
+    std::wstring text;
+    ASSERT_TRUE(ReadText(HKEY_CLASSES_ROOT, key, nullptr, text));
+    EXPECT_EQ(L"Brisca Camera Media Source", text);
+    ASSERT_TRUE(ReadText(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", nullptr, text));
+    EXPECT_EQ(0, _wcsicmp(ModulePath().c_str(), text.c_str()));
+    ASSERT_TRUE(ReadText(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", L"ThreadingModel", text));
+    EXPECT_EQ(L"Both", text);
+
+    // Created by its class identifier, as a frame server creates it.
+    ASSERT_EQ(S_OK, MFStartup(MF_VERSION, MFSTARTUP_FULL));
+    ComPtr<IMFMediaSource> source;
+    EXPECT_EQ(S_OK, CoCreateInstance(CLSID_BriscaMediaSource, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IMFMediaSource, source.putVoid()));
+    ASSERT_TRUE(source);
+    DWORD characteristics = 0;
+    EXPECT_EQ(S_OK, source->GetCharacteristics(&characteristics));
+    EXPECT_EQ(DWORD(MFMEDIASOURCE_IS_LIVE | MFMEDIASOURCE_CAN_PAUSE), characteristics);
+    EXPECT_EQ(S_OK, source->Shutdown());
+    source.reset();
+    MFShutdown();
+
+    ASSERT_EQ(0u, RunRegistrationTool(true));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key));
     ASSERT_EQ(0u, RunRegistrationTool(false));
 }
 

@@ -77,6 +77,14 @@ TEST(CaptureToolCommandLine, AcceptsAndRefuses) {
         {{L"set", L"gamma"}, false},
         {{L"set", L"--resolution", L"4"}, false},
         {{L"list", L"extra"}, false},
+        {{L"vcam", L"add", L"--all-users"}, true},
+        {{L"vcam", L"remove"}, true},
+        {{L"vcam", L"status"}, true},
+        {{L"vcam"}, false},
+        {{L"vcam", L"start"}, false},
+        // status concerns every user alike
+        {{L"vcam", L"status", L"--all-users"}, false},
+        {{L"vcam", L"add", L"--seconds", L"2"}, false},
     };
     for (const ParseCase& c : cases) {
         ToolOptions options;
@@ -105,6 +113,19 @@ TEST(CaptureToolCommandLine, StreamDefaults) {
     ASSERT_TRUE(ParseCommandLine({L"--resolution", L"3"}, options, error));
     EXPECT_EQ(ToolCommand::Set, options.command);
     EXPECT_EQ(3, options.resolution);
+}
+
+TEST(CaptureToolCommandLine, VirtualCameraActions)
+{
+    ToolOptions options;
+    std::wstring error;
+    ASSERT_TRUE(ParseCommandLine({L"vcam", L"remove", L"--all-users"}, options, error));
+    EXPECT_EQ(ToolCommand::VirtualCamera, options.command);
+    EXPECT_EQ(VirtualCameraAction::Remove, options.virtualCamera);
+    EXPECT_TRUE(options.allUsers);
+    ASSERT_TRUE(ParseCommandLine({L"vcam", L"add"}, options, error));
+    EXPECT_EQ(VirtualCameraAction::Add, options.virtualCamera);
+    EXPECT_FALSE(options.allUsers);
 }
 
 // --- settings table ---

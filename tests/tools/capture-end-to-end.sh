@@ -141,6 +141,15 @@ check "the error names the device" contains "No Such Camera"
 tool stream --seconds 1 --avi 'Z:\no\such\folder\x.avi'
 check "an unwritable recording is refused before streaming" test "$status" -eq 4
 
+# Wine has no virtual camera API (Windows 11 build 22000 and later have it): each
+# vcam command says so and ends with its own exit code, 5.
+for command in "vcam status" "vcam add --all-users" "vcam remove --all-users"; do
+    # shellcheck disable=SC2086
+    tool $command
+    check "$command without the platform's virtual cameras exits with 5" test "$status" -eq 5
+    check "$command names what is missing" contains "Windows 11 build 22000"
+done
+
 (cd "$bin" && "$run" regsvr32 /s /u QuillonFilter.dll)
 check "regsvr32 /u unregisters the module" test $? -eq 0
 tool list

@@ -12,6 +12,7 @@
 #include "tools/capture/CommandLine.h"
 #include "tools/capture/ConsoleOutput.h"
 #include "tools/capture/ExitCodes.h"
+#include "tools/capture/VirtualCamera.h"
 
 namespace {
 
@@ -51,6 +52,8 @@ int RunCommand(const ToolOptions& options) {
         return ChangeControl(options);
     case ToolCommand::Stream:
         return StreamCamera(options, StopEvent);
+    case ToolCommand::VirtualCamera:
+        return RunVirtualCameraCommand(options);
     default:
         PrintOut(L"%ls", UsageText());
         return ExitSuccess;

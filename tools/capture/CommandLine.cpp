@@ -81,12 +81,48 @@ bool ParseControlArguments(const std::vector<std::wstring>& positional, ToolOpti
     return true;
 }
 
+// vcam add|remove|status, and --all-users after add or remove.
+bool ParseVirtualCameraCommand(const std::vector<std::wstring>& arguments, ToolOptions& options,
+                               std::wstring& error)
+{
+    static const struct {
+        const wchar_t* name;
+        VirtualCameraAction action;
+    } Actions[] = {
+        {L"add", VirtualCameraAction::Add},
+        {L"remove", VirtualCameraAction::Remove},
+        {L"status", VirtualCameraAction::Status},
+    };
+    options.command = ToolCommand::VirtualCamera;
+    bool known = false;
+    for (const auto& entry : Actions) {
+        if (arguments.size() > 1 && arguments[1] == entry.name) {
+            options.virtualCamera = entry.action;
+            known = true;
+        }
+    }
+    if (!known) {
+        error = L"vcam takes add, remove or status";
+        return false;
+    }
+    for (size_t index = 2; index < arguments.size(); ++index) {
+        if (arguments[index] == L"--all-users" && options.virtualCamera != VirtualCameraAction::Status) {
+            options.allUsers = true;
+            continue;
+        }
+        error = L"unexpected argument \"" + arguments[index] + L"\" for vcam " + arguments[1];
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ParseCommandLine(const std::vector<std::wstring>& arguments, ToolOptions& options, std::wstring& error) {
     options = ToolOptions();
     size_t index = 0;
     if (arguments.empty()) return true;  // help
+    if (arguments[0] == L"vcam") return ParseVirtualCameraCommand(arguments, options, error);
     if (arguments[0] == L"--resolution") {
         // "briscacap --resolution N" on its own changes the resolution index.
         options.command = ToolCommand::Set;
@@ -206,6 +242,13 @@ const wchar_t* UsageText() {
            L"      --snapshot FILE   save the latest frame as a PNG picture\n"
            L"      --preview MODE    auto (a window when there is a display), window or null\n"
            L"      --pages           show the property pages while streaming\n"
+           L"\n"
+           L"  briscacap vcam add [--all-users]    make the camera a Windows 11 virtual camera, for the\n"
+           L"                                      apps that use Media Foundation (--all-users: for\n"
+           L"                                      every user, from an administrator's prompt)\n"
+           L"  briscacap vcam remove [--all-users] remove that virtual camera again\n"
+           L"  briscacap vcam status               whether the system has virtual cameras and whether\n"
+           L"                                      ours is registered (exit code 0: registered)\n"
            L"\n"
            L"  Every device command takes --device NAME (default \"Brisca Camera\") and\n"
            L"  --resolution N, applied before the command runs. Ctrl+C stops a stream.\n";

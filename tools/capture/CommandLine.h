@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-enum class ToolCommand { Help, List, Info, Set, Stream, Pages, Controls, Control };
+enum class ToolCommand { Help, List, Info, Set, Stream, Pages, Controls, Control, VirtualCamera };
+enum class VirtualCameraAction { Status, Add, Remove };
 enum class PreviewMode { Automatic, Window, Null };
 
 struct ToolOptions {
@@ -28,6 +29,9 @@ struct ToolOptions {
     std::wstring snapshotPath;
     bool showPages = false;
     PreviewMode preview = PreviewMode::Automatic;
+    // vcam add|remove|status [--all-users]
+    VirtualCameraAction virtualCamera = VirtualCameraAction::Status;
+    bool allUsers = false;
 };
 
 // Default length of a stream when neither --seconds nor --frames is given.

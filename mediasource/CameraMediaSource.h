@@ -1,0 +1,105 @@
+// "Brisca Camera Media Source": the camera for Media Foundation apps. A live
+// source with one video stream (CameraMediaStream) that owns a camera
+// controller of its own, opened while the source runs. Its state changes
+// follow the media source rules: Start, Pause and Stop queue their events
+// (MENewStream or MEUpdatedStream, MESourceStarted or MESourceSeeked, and the
+// stream's events) and Shutdown ends everything; every call after it answers
+// MF_E_SHUTDOWN.
+#ifndef QUILLON_CAMERA_MEDIA_SOURCE_H
+#define QUILLON_CAMERA_MEDIA_SOURCE_H
+
+#include "mediasource/MediaFoundation.h"
+// IKsControl, which the audio headers that Media Foundation pulls in leave
+// to this one to declare.
+#include <devicetopology.h>
+
+#include "camera/CCamera.h"
+#include "framework/ObjectBase.h"
+#include "framework/Raii.h"
+#include "framework/Sync.h"
+#include "mediasource/CameraMediaStream.h"
+#include "mediasource/StreamFormats.h"
+
+// {28F54685-06FD-11D2-B27A-00A0C9223196}, as the kernel-streaming headers name it.
+inline const IID KsControlInterfaceId = {
+    0x28f54685, 0x06fd, 0x11d2, {0xb2, 0x7a, 0x00, 0xa0, 0xc9, 0x22, 0x31, 0x96}};
+
+class CameraMediaSource : public ObjectBase,
+                          public IMFMediaSourceEx,
+                          public IMFGetService,
+                          public IKsControl {
+  public:
+    // Start's answer, with an MEError event of the same status, when the
+    // camera cannot be opened or started: another controller of the process
+    // holds it (the filter is streaming), or the camera library failed.
+    static constexpr HRESULT CameraUnavailableResult = MF_E_HW_MFT_FAILED_START_STREAMING;
+
+    static ObjectBase* Create(IUnknown* owner, HRESULT* result);
+    ~CameraMediaSource() override;
+
+    FORWARD_IUNKNOWN_TO_OWNER
+    HRESULT STDMETHODCALLTYPE InnerQueryInterface(REFIID iid, void** out) override;
+
+    // IMFMediaEventGenerator
+    STDMETHODIMP GetEvent(DWORD flags, IMFMediaEvent** event) override;
+    STDMETHODIMP BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override;
+    STDMETHODIMP EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override;
+    STDMETHODIMP QueueEvent(MediaEventType type, REFGUID extendedType, HRESULT status,
+                            const PROPVARIANT* value) override;
+    // IMFMediaSource
+    STDMETHODIMP GetCharacteristics(DWORD* characteristics) override;
+    STDMETHODIMP CreatePresentationDescriptor(IMFPresentationDescriptor** descriptor) override;
+    STDMETHODIMP Start(IMFPresentationDescriptor* descriptor, const GUID* timeFormat,
+                       const PROPVARIANT* startPosition) override;
+    STDMETHODIMP Stop() override;
+    STDMETHODIMP Pause() override;
+    STDMETHODIMP Shutdown() override;
+    // IMFMediaSourceEx
+    STDMETHODIMP GetSourceAttributes(IMFAttributes** attributes) override;
+    STDMETHODIMP GetStreamAttributes(DWORD streamId, IMFAttributes** attributes) override;
+    STDMETHODIMP SetD3DManager(IUnknown* manager) override;
+    // IMFGetService: no services; samples are in system memory.
+    STDMETHODIMP GetService(REFGUID service, REFIID iid, void** out) override;
+    // IKsControl: no property, method or event set is supported yet.
+    STDMETHODIMP KsProperty(PKSPROPERTY property, ULONG propertyLength, void* data, ULONG dataLength,
+                            ULONG* bytesReturned) override;
+    STDMETHODIMP KsMethod(PKSMETHOD method, ULONG methodLength, void* data, ULONG dataLength,
+                          ULONG* bytesReturned) override;
+    STDMETHODIMP KsEvent(PKSEVENT event, ULONG eventLength, void* data, ULONG dataLength,
+                         ULONG* bytesReturned) override;
+
+    // The source's camera controller, for tests.
+    CCamera* Camera() { return &m_Camera; }
+
+  private:
+    enum class State { Stopped, Started, Paused, ShutDown };
+    // What a presentation descriptor handed to Start asks for.
+    struct StreamChoice {
+        bool selected = false;
+        StreamFormat format;
+    };
+
+    CameraMediaSource();
+    HRESULT Initialize();
+    HRESULT CheckNotShutDown();
+    HRESULT ReadStreamChoice(IMFPresentationDescriptor* descriptor, StreamChoice& choice);
+    HRESULT StartCamera(int resolution, bool& reopened);
+    void CloseCamera();
+    void StopStreaming(bool announce);
+    void QueueSourceEvent(MediaEventType type, HRESULT status, const PROPVARIANT* value);
+    void ShutDownEverything();
+
+    CriticalLock m_Lock;
+    State m_State = State::Stopped;
+    CCamera m_Camera;
+    int m_OpenResolution = -1;      // the camera's resolution while it is open
+    bool m_StreamAnnounced = false; // MENewStream was sent; later starts send MEUpdatedStream
+    StreamClock m_Clock;
+    ComPtr<IMFMediaEventQueue> m_Events;
+    ComPtr<IMFPresentationDescriptor> m_Presentation;
+    ComPtr<IMFAttributes> m_SourceAttributes;
+    ComPtr<IMFAttributes> m_StreamAttributes;
+    ComPtr<CameraMediaStream> m_Stream;
+};
+
+#endif

@@ -1,0 +1,22 @@
+// briscacap vcam: makes the Media Foundation source a camera every app of a
+// Windows 11 system can use, through the platform's virtual camera API.
+//   add      creates a virtual camera of system lifetime, which stays
+//            registered (also across restarts) until removed
+//   remove   creates the same camera again (same name, same source) and
+//            removes it
+//   status   whether the API exists and whether the camera is among the
+//            video capture devices Media Foundation lists
+// --all-users makes (or removes) the camera for every user; it needs an
+// administrator. Where the API is missing (Windows 10, Wine) every command
+// says so and ends with ExitNoVirtualCamera.
+#ifndef BRISCACAP_VIRTUAL_CAMERA_H
+#define BRISCACAP_VIRTUAL_CAMERA_H
+
+#include "tools/capture/CommandLine.h"
+
+// The camera's name in the apps' camera lists, beside the filter's "Brisca Camera".
+extern const wchar_t VirtualCameraName[];
+
+int RunVirtualCameraCommand(const ToolOptions& options);
+
+#endif
