@@ -3,6 +3,8 @@
 #include <cmath>
 #include <vfwmsgs.h>
 
+#include "framework/Raii.h"
+
 namespace {
 
 const LONG AutoFlag = VideoProcAmp_Flags_Auto; // the same values for both interfaces
@@ -76,6 +78,7 @@ STDMETHODIMP VideoProcAmpControl::GetRange(LONG property, LONG* minimum, LONG* m
                                            LONG* byDefault, LONG* capsFlags)
 {
     if (!minimum || !maximum || !step || !byDefault || !capsFlags) return E_POINTER;
+    RETURN_IF_FAILED(CheckControlsUsable());
     const SettingProperty* entry = FindProperty(property);
     if (!entry) return E_PROP_ID_UNSUPPORTED;
     *minimum = entry->minimum;
@@ -88,6 +91,7 @@ STDMETHODIMP VideoProcAmpControl::GetRange(LONG property, LONG* minimum, LONG* m
 
 STDMETHODIMP VideoProcAmpControl::Set(LONG property, LONG value, LONG flags)
 {
+    RETURN_IF_FAILED(CheckControlsUsable());
     const SettingProperty* entry = FindProperty(property);
     if (!entry) return E_PROP_ID_UNSUPPORTED;
     if (!m_Camera) return E_UNEXPECTED;
@@ -100,6 +104,7 @@ STDMETHODIMP VideoProcAmpControl::Set(LONG property, LONG value, LONG flags)
 STDMETHODIMP VideoProcAmpControl::Get(LONG property, LONG* value, LONG* flags)
 {
     if (!value || !flags) return E_POINTER;
+    RETURN_IF_FAILED(CheckControlsUsable());
     const SettingProperty* entry = FindProperty(property);
     if (!entry) return E_PROP_ID_UNSUPPORTED;
     if (!m_Camera) return E_UNEXPECTED;
@@ -159,6 +164,7 @@ STDMETHODIMP ExposureControl::GetRange(LONG property, LONG* minimum, LONG* maxim
                                        LONG* byDefault, LONG* capsFlags)
 {
     if (!minimum || !maximum || !step || !byDefault || !capsFlags) return E_POINTER;
+    RETURN_IF_FAILED(CheckControlsUsable());
     if (property != CameraControl_Exposure) return E_PROP_ID_UNSUPPORTED;
     if (!m_Camera) return E_UNEXPECTED;
     const unsigned int rowTime = m_Camera->RowTimeMicroseconds();
@@ -171,6 +177,7 @@ STDMETHODIMP ExposureControl::GetRange(LONG property, LONG* minimum, LONG* maxim
 
 STDMETHODIMP ExposureControl::Set(LONG property, LONG value, LONG flags)
 {
+    RETURN_IF_FAILED(CheckControlsUsable());
     if (property != CameraControl_Exposure) return E_PROP_ID_UNSUPPORTED;
     if (!m_Camera) return E_UNEXPECTED;
     const unsigned int rowTime = m_Camera->RowTimeMicroseconds();
@@ -185,6 +192,7 @@ STDMETHODIMP ExposureControl::Set(LONG property, LONG value, LONG flags)
 STDMETHODIMP ExposureControl::Get(LONG property, LONG* value, LONG* flags)
 {
     if (!value || !flags) return E_POINTER;
+    RETURN_IF_FAILED(CheckControlsUsable());
     if (property != CameraControl_Exposure) return E_PROP_ID_UNSUPPORTED;
     if (!m_Camera) return E_UNEXPECTED;
     CameraConfig settings;

@@ -26,6 +26,11 @@ class VideoProcAmpControl : public IAMVideoProcAmp {
     STDMETHODIMP Set(LONG property, LONG value, LONG flags) override;
     STDMETHODIMP Get(LONG property, LONG* value, LONG* flags) override;
 
+  protected:
+    // S_OK while the controls may be used; an object that can be shut down
+    // answers its shut-down error here.
+    virtual HRESULT CheckControlsUsable() { return S_OK; }
+
   private:
     CCamera* m_Camera;
 };
@@ -50,6 +55,10 @@ class ExposureControl : public IAMCameraControl {
     // row time in microseconds.
     static LONG ExposureValue(unsigned int rows, unsigned int rowTime);
     static unsigned int ExposureRows(LONG value, unsigned int rowTime);
+
+  protected:
+    // As VideoProcAmpControl's: one override serves both.
+    virtual HRESULT CheckControlsUsable() { return S_OK; }
 
   private:
     CCamera* m_Camera;

@@ -37,7 +37,9 @@ endif()
 quillon_static_library(quillon_camera camera quillon_framework ${QUILLON_SDK_LINK})
 quillon_static_library(quillon_pages pages quillon_camera quillon_framework ${QUILLON_SDK_LINK})
 # The Media Foundation source: its stream, its formats and its frame conversion.
-quillon_static_library(quillon_mediasource mediasource quillon_camera quillon_framework mfplat mfuuid)
+# Media Foundation's functions are looked up at run time (MediaFoundationApi), so that the
+# module loads where Media Foundation is missing; only its GUIDs are linked in.
+quillon_static_library(quillon_mediasource mediasource quillon_camera quillon_framework mfuuid)
 # IMFMediaSourceEx is declared for Windows 8 and later only. The version is raised for the
 # source's own files and their tests (tests/mediasource), after the global definitions on
 # the command line; everything else keeps the Windows 7 declarations.

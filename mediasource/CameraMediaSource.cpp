@@ -1,4 +1,5 @@
 #include "mediasource/CameraMediaSource.h"
+#include "mediasource/MediaFoundationApi.h"
 
 #include <new>
 
@@ -41,6 +42,10 @@ ObjectBase* CameraMediaSource::Create(IUnknown* owner, HRESULT* result)
         status = CLASS_E_NOAGGREGATION;
         return nullptr;
     }
+    if (!MediaFoundation()) {
+        status = MediaFoundationMissing;
+        return nullptr;
+    }
     CameraMediaSource* source = new (std::nothrow) CameraMediaSource();
     if (!source) {
         status = E_OUTOFMEMORY;
@@ -55,7 +60,11 @@ ObjectBase* CameraMediaSource::Create(IUnknown* owner, HRESULT* result)
     return source;
 }
 
-CameraMediaSource::CameraMediaSource() : ObjectBase(MediaSourceDisplayName, nullptr) {}
+// The controls keep the address of the camera member, constructed after them.
+CameraMediaSource::CameraMediaSource()
+    : ObjectBase(MediaSourceDisplayName, nullptr), VideoProcAmpControl(&m_Camera), ExposureControl(&m_Camera)
+{
+}
 
 CameraMediaSource::~CameraMediaSource()
 {
@@ -65,17 +74,17 @@ CameraMediaSource::~CameraMediaSource()
 
 HRESULT CameraMediaSource::Initialize()
 {
-    RETURN_IF_FAILED(MFCreateEventQueue(m_Events.put()));
+    RETURN_IF_FAILED(MediaFoundation()->CreateEventQueue(m_Events.put()));
     StreamFormat initial;
     initial.resolution = StoredResolution();
     ComPtr<IMFStreamDescriptor> stream;
     RETURN_IF_FAILED(CreateCameraStreamDescriptor(initial, stream.put()));
     IMFStreamDescriptor* streams[] = {stream.get()};
-    RETURN_IF_FAILED(MFCreatePresentationDescriptor(1, streams, m_Presentation.put()));
+    RETURN_IF_FAILED(MediaFoundation()->CreatePresentationDescriptor(1, streams, m_Presentation.put()));
     RETURN_IF_FAILED(m_Presentation->SelectStream(0));
-    RETURN_IF_FAILED(MFCreateAttributes(m_SourceAttributes.put(), 1));
+    RETURN_IF_FAILED(MediaFoundation()->CreateAttributes(m_SourceAttributes.put(), 1));
     RETURN_IF_FAILED(m_SourceAttributes->SetString(MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME, CameraFriendlyName));
-    RETURN_IF_FAILED(MFCreateAttributes(m_StreamAttributes.put(), 4));
+    RETURN_IF_FAILED(MediaFoundation()->CreateAttributes(m_StreamAttributes.put(), 4));
     RETURN_IF_FAILED(stream->CopyAllItems(m_StreamAttributes.get()));
     return CameraMediaStream::Create(static_cast<IMFMediaSourceEx*>(this), m_Events.get(), &m_Camera,
                                      stream.get(), m_Stream);
@@ -92,6 +101,8 @@ HRESULT STDMETHODCALLTYPE CameraMediaSource::InnerQueryInterface(REFIID iid, voi
     if (iid == IID_IMFMediaSourceEx) return ProvideInterface(source, out);
     if (iid == IID_IMFGetService) return ProvideInterface(static_cast<IMFGetService*>(this), out);
     if (iid == KsControlInterfaceId) return ProvideInterface(static_cast<IKsControl*>(this), out);
+    if (iid == IID_IAMVideoProcAmp) return ProvideInterface(static_cast<IAMVideoProcAmp*>(this), out);
+    if (iid == IID_IAMCameraControl) return ProvideInterface(static_cast<IAMCameraControl*>(this), out);
     return ObjectBase::InnerQueryInterface(iid, out);
 }
 

@@ -14,6 +14,7 @@
 #include <devicetopology.h>
 
 #include "camera/CCamera.h"
+#include "camera/CameraControls.h"
 #include "framework/ObjectBase.h"
 #include "framework/Raii.h"
 #include "framework/Sync.h"
@@ -27,7 +28,9 @@ inline const IID KsControlInterfaceId = {
 class CameraMediaSource : public ObjectBase,
                           public IMFMediaSourceEx,
                           public IMFGetService,
-                          public IKsControl {
+                          public IKsControl,
+                          public VideoProcAmpControl,
+                          public ExposureControl {
   public:
     // Start's answer, with an MEError event of the same status, when the
     // camera cannot be opened or started: another controller of the process
@@ -70,6 +73,11 @@ class CameraMediaSource : public ObjectBase,
 
     // The source's camera controller, for tests.
     CCamera* Camera() { return &m_Camera; }
+
+  protected:
+    // The camera's standard controls, the filter's own, answer MF_E_SHUTDOWN
+    // after Shutdown like everything else.
+    HRESULT CheckControlsUsable() override { return CheckNotShutDown(); }
 
   private:
     enum class State { Stopped, Started, Paused, ShutDown };

@@ -1,4 +1,5 @@
 #include "mediasource/CameraMediaStream.h"
+#include "mediasource/MediaFoundationApi.h"
 
 #include <new>
 #include <utility>
@@ -69,7 +70,7 @@ CameraMediaStream::~CameraMediaStream()
 
 HRESULT CameraMediaStream::Initialize()
 {
-    RETURN_IF_FAILED(MFCreateEventQueue(m_Events.put()));
+    RETURN_IF_FAILED(MediaFoundation()->CreateEventQueue(m_Events.put()));
     m_Worker.reset(CreateThread(nullptr, 0, WorkerMain, this, 0, nullptr));
     return m_Worker ? S_OK : HRESULT_FROM_WIN32(GetLastError());
 }
@@ -274,7 +275,7 @@ HRESULT CameraMediaStream::MakeSample(const Job& job, ComPtr<IMFSample>& sample,
     sequence = 0;
     const size_t bytes = job.format.FrameBytes();
     ComPtr<IMFMediaBuffer> buffer;
-    RETURN_IF_FAILED(MFCreateMemoryBuffer(static_cast<DWORD>(bytes), buffer.put()));
+    RETURN_IF_FAILED(MediaFoundation()->CreateMemoryBuffer(static_cast<DWORD>(bytes), buffer.put()));
     BYTE* data = nullptr;
     DWORD capacity = 0;
     RETURN_IF_FAILED(buffer->Lock(&data, &capacity, nullptr));
@@ -293,7 +294,7 @@ HRESULT CameraMediaStream::MakeSample(const Job& job, ComPtr<IMFSample>& sample,
     if (!converted) return S_OK;
 
     RETURN_IF_FAILED(buffer->SetCurrentLength(static_cast<DWORD>(bytes)));
-    RETURN_IF_FAILED(MFCreateSample(sample.put()));
+    RETURN_IF_FAILED(MediaFoundation()->CreateSample(sample.put()));
     RETURN_IF_FAILED(sample->AddBuffer(buffer.get()));
     RETURN_IF_FAILED(sample->SetSampleTime(job.clock.TimeAt(arrival)));
     RETURN_IF_FAILED(sample->SetSampleDuration(CameraFrameInterval));

@@ -1,4 +1,5 @@
 #include "mediasource/StreamFormats.h"
+#include "mediasource/MediaFoundationApi.h"
 
 #include <vector>
 
@@ -74,7 +75,7 @@ HRESULT CreateStreamMediaType(const StreamFormat& format, IMFMediaType** out)
     if (!out) return E_POINTER;
     *out = nullptr;
     ComPtr<IMFMediaType> type;
-    RETURN_IF_FAILED(MFCreateMediaType(type.put()));
+    RETURN_IF_FAILED(MediaFoundation()->CreateMediaType(type.put()));
     RETURN_IF_FAILED(type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video));
     RETURN_IF_FAILED(type->SetGUID(MF_MT_SUBTYPE, SubtypeOf(format.pixels)));
     RETURN_IF_FAILED(MFSetAttributeSize(type.get(), MF_MT_FRAME_SIZE, format.Width(), format.Height()));
@@ -129,8 +130,8 @@ HRESULT CreateCameraStreamDescriptor(const StreamFormat& current, IMFStreamDescr
             currentType = types[index];
     }
     ComPtr<IMFStreamDescriptor> descriptor;
-    RETURN_IF_FAILED(
-        MFCreateStreamDescriptor(0, static_cast<DWORD>(listed.size()), listed.data(), descriptor.put()));
+    RETURN_IF_FAILED(MediaFoundation()->CreateStreamDescriptor(0, static_cast<DWORD>(listed.size()),
+                                                               listed.data(), descriptor.put()));
     ComPtr<IMFMediaTypeHandler> handler;
     RETURN_IF_FAILED(descriptor->GetMediaTypeHandler(handler.put()));
     RETURN_IF_FAILED(handler->SetCurrentMediaType(currentType ? currentType.get() : listed[0]));

@@ -663,6 +663,55 @@ TEST_F(MediaSourceTest, OffersNoServiceNoCameraPropertySetAndNoAggregation)
     EXPECT_EQ(4u, source->Release()) << "the test's source, services, control and extended";
 }
 
+// The filter's own controls, on the source's camera: the same ranges, the
+// same settings, a picture that follows them, and MF_E_SHUTDOWN at the end.
+TEST_F(MediaSourceTest, TheStandardControlsAreTheFiltersOwn)
+{
+    ComPtr<IMFMediaSource> source = NewSource();
+    ComPtr<IAMVideoProcAmp> procAmp;
+    ComPtr<IAMCameraControl> cameraControl;
+    ASSERT_EQ(S_OK, source->QueryInterface(IID_IAMVideoProcAmp, procAmp.putVoid()));
+    ASSERT_EQ(S_OK, source->QueryInterface(IID_IAMCameraControl, cameraControl.putVoid()));
+    LONG minimum, maximum, step, byDefault, caps, value, flags;
+    ASSERT_EQ(S_OK, procAmp->GetRange(VideoProcAmp_Brightness, &minimum, &maximum, &step, &byDefault, &caps));
+    EXPECT_EQ((std::vector<LONG>{40, 200, 100}), (std::vector<LONG>{minimum, maximum, byDefault}));
+    EXPECT_EQ(E_PROP_ID_UNSUPPORTED, procAmp->Get(VideoProcAmp_Hue, &value, &flags));
+    ASSERT_EQ(S_OK, cameraControl->Set(CameraControl_Exposure, -6, CameraControl_Flags_Manual));
+    ASSERT_EQ(S_OK, cameraControl->Get(CameraControl_Exposure, &value, &flags));
+    EXPECT_EQ(-6, value);
+
+    // Greys have U and V 128: the yellow bar loses its colour.
+    ComPtr<IMFSourceReader> reader = NewReader(source.get());
+    const StreamFormat format = Format(3, PixelFormat::Nv12);
+    ComPtr<IMFMediaType> type;
+    ASSERT_EQ(S_OK, reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 9, type.put()));
+    ASSERT_EQ(S_OK, reader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, type.get()));
+    const LONG yellowBar = 3 * format.Width() / 14;
+    ASSERT_EQ(16, ValuesAt(format, ReadOneFrame(reader.get()).bytes, yellowBar, 0)[1]);
+    SimClearCalls();
+    ASSERT_EQ(S_OK, procAmp->Set(VideoProcAmp_Saturation, 0, VideoProcAmp_Flags_Manual));
+    ASSERT_EQ(1, SimCallCount("CameraSetSaturation"));
+    int u = 0;
+    for (int read = 0; read < 10 && u < 120; ++read)
+        u = ValuesAt(format, ReadOneFrame(reader.get()).bytes, yellowBar, 0)[1];
+    EXPECT_NEAR(128, u, 8);
+
+    // The filter reads what was set through the source.
+    HRESULT created = E_FAIL;
+    ObjectBase* filterObject = CameraFilter::Create(nullptr, &created);
+    ASSERT_NE(nullptr, filterObject);
+    ComPtr<IBaseFilter> filter;
+    ASSERT_EQ(S_OK, filterObject->InnerQueryInterface(IID_IBaseFilter, filter.putVoid()));
+    ComPtr<IAMVideoProcAmp> filterProcAmp;
+    ASSERT_EQ(S_OK, filter.queryInto(IID_IAMVideoProcAmp, filterProcAmp));
+    ASSERT_EQ(S_OK, filterProcAmp->Get(VideoProcAmp_Saturation, &value, &flags));
+    EXPECT_EQ(0, value);
+
+    ASSERT_EQ(S_OK, source->Shutdown());
+    EXPECT_EQ(MF_E_SHUTDOWN, procAmp->Get(VideoProcAmp_Saturation, &value, &flags));
+    EXPECT_EQ(MF_E_SHUTDOWN, cameraControl->Set(CameraControl_Exposure, -6, CameraControl_Flags_Manual));
+}
+
 TEST_F(MediaSourceTest, TheFilterAndTheSourceTakeTurnsWithTheCamera)
 {
     HRESULT created = E_FAIL;

@@ -2,6 +2,9 @@
 // built module loaded like a host loads it, and the factory's handling of
 // create functions that fail, with test templates.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
 #include <windows.h>
 #include <ocidl.h>
 #include <strmif.h>
@@ -77,6 +80,35 @@ protected:
     GetClassObjectEntry m_GetClassObject = nullptr;
     CanUnloadEntry m_CanUnloadNow = nullptr;
 };
+
+// The names of the DLLs the loaded module imports from, read from its import directory.
+std::vector<std::string> ImportedLibraries(HMODULE module)
+{
+    std::vector<std::string> names;
+    const BYTE* base = reinterpret_cast<const BYTE*>(module);
+    const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const IMAGE_NT_HEADERS* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (!imports.VirtualAddress) return names;
+    for (const IMAGE_IMPORT_DESCRIPTOR* entry =
+             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         entry->Name; ++entry) {
+        std::string name = reinterpret_cast<const char*>(base + entry->Name);
+        for (char& c : name)
+            c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        names.push_back(name);
+    }
+    return names;
+}
+
+// Where Media Foundation is missing the module must still load, for the filter.
+TEST_F(LoadedModule, ImportsNothingFromMediaFoundation)
+{
+    const std::vector<std::string> names = ImportedLibraries(m_Module);
+    EXPECT_NE(names.end(), std::find(names.begin(), names.end(), "kernel32.dll"));
+    for (const std::string& name : names)
+        EXPECT_NE(0u, name.compare(0, 2, "mf")) << name;
+}
 
 TEST_F(LoadedModule, ClassObjectEntryChecksInterfaceThenClass) {
     void* const untouched = reinterpret_cast<void*>(0x1234);
