@@ -416,12 +416,21 @@ bool CCamera::WaitForFrameAfter(LONG sequence, DWORD milliseconds)
     return m_FrameSequence > sequence;
 }
 
-LONG CCamera::CopyLatestFrame(const PictureLayout& layout, unsigned char* pixels, size_t bytes)
+LONG CCamera::CopyLatestFrame(const PictureLayout& layout, unsigned char* pixels, size_t bytes,
+                              LONGLONG* arrivalCounter)
 {
     ScopedLock lock(&m_CameraLock);
     if (m_FrameSequence == 0 || !m_OutFrame || !pixels) return 0;
     CopyCentred(PictureLayout::Packed(m_OutWidth, m_OutHeight), m_OutFrame.get(), layout, pixels, bytes);
+    if (arrivalCounter) *arrivalCounter = m_FrameArrivalCounter;
     return m_FrameSequence;
+}
+
+CCamera::FrameStamp CCamera::LatestFrameStamp()
+{
+    ScopedLock lock(&m_CameraLock);
+    const FrameStamp stamp = {m_FrameSequence, m_FrameArrivalCounter};
+    return stamp;
 }
 
 PictureLayout CCamera::FrameLayout()

@@ -73,9 +73,17 @@ class CCamera {
     // caller must not hold m_CameraLock.
     bool WaitForFrameAfter(LONG sequence, DWORD milliseconds);
     // Copies the latest frame, centred, into a picture of the given layout
-    // (at most `bytes` bytes) and returns its number; 0, with nothing
-    // written, while no frame has arrived since the camera was opened.
-    LONG CopyLatestFrame(const PictureLayout& layout, unsigned char* pixels, size_t bytes);
+    // (at most `bytes` bytes) and returns its number, and its arrival
+    // (QueryPerformanceCounter) when asked; 0, with nothing written, while no
+    // frame has arrived since the camera was opened.
+    LONG CopyLatestFrame(const PictureLayout& layout, unsigned char* pixels, size_t bytes,
+                         LONGLONG* arrivalCounter = nullptr);
+    // The number of the latest frame (0 for none) and when it arrived.
+    struct FrameStamp {
+        LONG sequence;
+        LONGLONG arrivalCounter;
+    };
+    FrameStamp LatestFrameStamp();
     // The latest frame as the library wrote it: bottom-up BGR24 rows, packed.
     struct FrameView {
         const unsigned char* pixels;

@@ -50,10 +50,11 @@ LONG CapsOf(bool followsAutoExposure)
     return followsAutoExposure ? AutoFlag | ManualFlag : ManualFlag;
 }
 
-// A Set's flags name exactly one of the modes the property has.
+// A Set's flags name exactly one of the modes the property has; no flag at
+// all means manual, as many programs send it.
 bool FlagsAllowed(LONG flags, bool followsAutoExposure)
 {
-    return flags == ManualFlag || (followsAutoExposure && flags == AutoFlag);
+    return flags == 0 || flags == ManualFlag || (followsAutoExposure && flags == AutoFlag);
 }
 
 // Auto leaves the value to auto exposure; manual sets it and stops auto

@@ -43,10 +43,9 @@ const VIDEOINFOHEADER* VideoInfoOf(const AM_MEDIA_TYPE& type)
 }
 
 CapturePin::CapturePin(SourceFilterBase* filter, HRESULT* result, const wchar_t* pinName)
-    : SourceStreamPin(nullptr, result, filter, pinName), m_Category(PIN_CATEGORY_CAPTURE), m_LastStart(-1),
-      m_SampleDuration(CameraFrameInterval), m_RealTimeOrigin(), m_LastTick(0), m_LastSequence(0),
-      m_Deliveries(), m_DeliveryCount(0), m_ParentFilter(filter), m_Camera(nullptr),
-      m_TickSource(GetTickCount), m_Sleep(Sleep)
+    : SourceStreamPin(nullptr, result, filter, pinName), m_Category(PIN_CATEGORY_CAPTURE), m_RealTimeOrigin(),
+      m_LastTick(0), m_LastSeen(0), m_LastDelivered(0), m_StreamFloor(0), m_HasChoice(false), m_Deliveries(),
+      m_DeliveryCount(0), m_ParentFilter(filter), m_Camera(nullptr), m_TickSource(GetTickCount), m_Sleep(Sleep)
 {
 }
 
@@ -178,33 +177,31 @@ HRESULT CapturePin::ActualFrameInterval(REFERENCE_TIME* interval)
     return S_OK;
 }
 
-int CapturePin::EntryMatching(const AM_MEDIA_TYPE& type, bool checkFrameInterval) const
+bool CapturePin::IsDeliverableInterval(REFERENCE_TIME interval)
+{
+    return interval == 0 || (interval >= FastestFrameInterval && interval <= SlowestFrameInterval);
+}
+
+int CapturePin::EntryMatching(const AM_MEDIA_TYPE& type, bool completing) const
 {
     const VIDEOINFOHEADER* asked = VideoInfoOf(type);
     if (!asked || !IsEqualGUID(type.majortype, MEDIATYPE_Video)) return -1;
-    if (checkFrameInterval && asked->AvgTimePerFrame != 0 &&
-        (asked->AvgTimePerFrame < FastestFrameInterval || asked->AvgTimePerFrame > SlowestFrameInterval))
-        return -1;
+    if (!IsDeliverableInterval(asked->AvgTimePerFrame)) return -1;
+    const BITMAPINFOHEADER& header = asked->bmiHeader;
     for (int index = 0; index < m_TypeList.Count(); ++index) {
         const MediaTypeRecord* entry = TypeAt(index);
         const VIDEOINFOHEADER* offered = entry ? VideoInfoOf(*entry) : nullptr;
         if (!offered) continue;
-        if (IsEqualGUID(type.subtype, entry->subtype) && IsEqualGUID(type.formattype, entry->formattype) &&
-            asked->bmiHeader.biWidth == offered->bmiHeader.biWidth &&
-            asked->bmiHeader.biHeight == offered->bmiHeader.biHeight &&
-            asked->bmiHeader.biBitCount == offered->bmiHeader.biBitCount &&
-            asked->bmiHeader.biCompression == offered->bmiHeader.biCompression)
+        const BITMAPINFOHEADER& own = offered->bmiHeader;
+        const bool subtype =
+            IsEqualGUID(type.subtype, entry->subtype) || (completing && IsEqualGUID(type.subtype, GUID_NULL));
+        const bool bitCount = header.biBitCount == own.biBitCount || (completing && header.biBitCount == 0);
+        const bool compression =
+            header.biCompression == own.biCompression || (completing && header.biCompression == 0);
+        if (subtype && bitCount && compression && header.biWidth == own.biWidth && header.biHeight == own.biHeight)
             return index;
     }
     return -1;
-}
-
-HRESULT CapturePin::SelectResolution(int index)
-{
-    CameraConfig settings;
-    RETURN_IF_FAILED(GetConfig(&settings));
-    settings.m_Format.m_Resolution = static_cast<unsigned char>(EffectiveResolution(index));
-    return SetConfig(&settings);
 }
 
 int CapturePin::SelectedIndex()
@@ -215,19 +212,52 @@ int CapturePin::SelectedIndex()
     return (resolution >= 1 && resolution <= 3) ? resolution : 0;
 }
 
-// A connected pin keeps its type: what the settings select now is proposed,
-// and becomes the connection type, only for the next connection.
+HRESULT CapturePin::ProposedType(MediaTypeRecord* type)
+{
+    if (m_HasChoice) return type->Assign(m_ChosenType);
+    const MediaTypeRecord* entry = TypeAt(SelectedIndex());
+    if (!entry) return VFW_S_NO_MORE_ITEMS;
+    return type->Assign(*entry);
+}
+
+namespace {
+
+bool SameSize(const AM_MEDIA_TYPE& one, const AM_MEDIA_TYPE& other)
+{
+    const VIDEOINFOHEADER* first = VideoInfoOf(one);
+    const VIDEOINFOHEADER* second = VideoInfoOf(other);
+    return first && second && first->bmiHeader.biWidth == second->bmiHeader.biWidth &&
+           first->bmiHeader.biHeight == second->bmiHeader.biHeight;
+}
+
+} // namespace
+
+// The pin proposes its chosen type first, then every other size it offers,
+// once each. A connected pin keeps its type: what is proposed now is for the
+// next connection.
 HRESULT CapturePin::GetMediaType(int position, MediaTypeRecord* type)
 {
     ScopedLock lock(&m_TypeLock);
-    const int index = SelectedIndex();
-    if (position != 0) return E_INVALIDARG;
+    if (position < 0) return E_INVALIDARG;
     if (!type) return E_POINTER;
-    const MediaTypeRecord* entry = TypeAt(index);
-    if (!entry) return VFW_S_NO_MORE_ITEMS;
-    RETURN_IF_FAILED(type->Assign(*entry));
-    if (!m_Peer) m_ConnectionType = *entry;
-    return S_OK;
+    MediaTypeRecord proposed;
+    const HRESULT hr = ProposedType(&proposed);
+    if (hr != S_OK) return hr;
+    if (position == 0) {
+        if (!m_Peer) m_ConnectionType = proposed;
+        return type->Assign(proposed);
+    }
+    int listed = 0;
+    for (int index = 0; index < m_TypeList.Count(); ++index) {
+        const MediaTypeRecord* entry = TypeAt(index);
+        if (!entry || SameSize(*entry, proposed)) continue;
+        bool repeated = false;
+        for (int earlier = 0; earlier < index && !repeated; ++earlier)
+            repeated = SameSize(*entry, *TypeAt(earlier));
+        if (repeated) continue;
+        if (++listed == position) return type->Assign(*entry);
+    }
+    return VFW_S_NO_MORE_ITEMS;
 }
 
 HRESULT CapturePin::TestMediaType(const MediaTypeRecord* type)
@@ -236,25 +266,53 @@ HRESULT CapturePin::TestMediaType(const MediaTypeRecord* type)
     if (!type) return E_INVALIDARG;
 
     // Some hosts insist with a bare video type; after a few refusals it is
-    // let through, without becoming the connection type.
+    // let through, and the connection takes the proposed type.
     if (IsPartialVideoType(*type)) return CountPartialType() <= PartialTypeRefusals ? E_INVALIDARG : S_OK;
     InterlockedExchange(&m_PartialTypeCount, 0);
 
-    // While connected, only the picture the connection delivers can be had.
-    const MediaTypeRecord* entry = m_Peer ? &m_ConnectionType : TypeAt(SelectedIndex());
-    if (!entry) return E_INVALIDARG;
-    const VIDEOINFOHEADER* offered = VideoInfoOf(*entry);
+    // Unconnected, every offered type at any deliverable rate can be had.
+    if (!m_Peer) return EntryMatching(*type, false) >= 0 ? S_OK : E_INVALIDARG;
+    // Connected, only the picture the connection delivers.
+    const VIDEOINFOHEADER* offered = VideoInfoOf(m_ConnectionType);
     const VIDEOINFOHEADER* asked = VideoInfoOf(*type);
     if (!offered || !asked) return E_INVALIDARG;
-    const bool matches = IsEqualGUID(type->majortype, entry->majortype) &&
-                         IsEqualGUID(type->subtype, entry->subtype) &&
-                         IsEqualGUID(type->formattype, entry->formattype) &&
+    const bool matches = IsEqualGUID(type->majortype, m_ConnectionType.majortype) &&
+                         IsEqualGUID(type->subtype, m_ConnectionType.subtype) &&
                          asked->bmiHeader.biBitCount == offered->bmiHeader.biBitCount &&
                          asked->bmiHeader.biHeight == offered->bmiHeader.biHeight &&
                          asked->bmiHeader.biWidth == offered->bmiHeader.biWidth &&
                          asked->bmiHeader.biCompression == offered->bmiHeader.biCompression;
-    if (!matches) return E_INVALIDARG;
-    if (!m_Peer) RETURN_IF_FAILED(m_ConnectionType.Assign(*type));
+    return matches ? S_OK : E_INVALIDARG;
+}
+
+namespace {
+
+REFERENCE_TIME DeliveredInterval(const AM_MEDIA_TYPE& type)
+{
+    const VIDEOINFOHEADER* videoInfo = VideoInfoOf(type);
+    const REFERENCE_TIME interval = videoInfo ? videoInfo->AvgTimePerFrame : 0;
+    return interval > 0 ? interval : CameraFrameInterval;
+}
+
+} // namespace
+
+// A connection with another type than the one proposed first is the host's
+// choice, kept for the pin's next connections; one with the proposed type
+// leaves the pin following the stored resolution.
+HRESULT CapturePin::StoreMediaType(const MediaTypeRecord* type)
+{
+    if (!type) return E_POINTER;
+    ScopedLock lock(&m_TypeLock);
+    MediaTypeRecord proposed;
+    const HRESULT hr = ProposedType(&proposed);
+    if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
+    // The bare type let through: the connection gets the proposed one.
+    if (EntryMatching(*type, false) < 0) return m_ConnectionType.Assign(proposed);
+
+    RETURN_IF_FAILED(m_ConnectionType.Assign(*type));
+    if (SameSize(*type, proposed) && DeliveredInterval(*type) == DeliveredInterval(proposed)) return S_OK;
+    RETURN_IF_FAILED(m_ChosenType.Assign(*type));
+    m_HasChoice = true;
     return S_OK;
 }
 
@@ -273,6 +331,7 @@ HRESULT CapturePin::SizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* 
         m_ConnectionType.lSampleSize = static_cast<ULONG>(bytes);
     }
     request->cbBuffer = static_cast<LONG>(bytes);
+    ApplySuggestion(request);
 
     ALLOCATOR_PROPERTIES actual;
     ZeroMemory(&actual, sizeof(actual));
@@ -286,14 +345,34 @@ HRESULT STDMETHODCALLTYPE CapturePin::GetConfig(CameraConfig* record)
     return m_Camera->GetConfig(*record) ? S_OK : E_FAIL;
 }
 
+// A person's choice of resolution (the format page, the capture tool) is the
+// stored one; it replaces a host's choice on this pin.
 HRESULT STDMETHODCALLTYPE CapturePin::SetConfig(CameraConfig* record)
 {
     if (!record || !m_Camera) return E_FAIL;
+    CameraConfig before;
+    m_Camera->GetConfig(before);
     if (!m_Camera->SetConfig(*record)) return E_FAIL;
+    if (before.m_Format.m_Resolution != record->m_Format.m_Resolution) {
+        ScopedLock lock(&m_TypeLock);
+        m_HasChoice = false;
+        ++m_TypeVersion;
+    }
     // Proposing the selected type makes it the connection type of a pin
     // that is not connected; a connected one keeps delivering what it agreed.
     MediaTypeRecord selected;
     return GetMediaType(0, &selected) == S_OK ? S_OK : E_FAIL;
+}
+
+HRESULT CapturePin::AgreedProperties(ALLOCATOR_PROPERTIES* properties)
+{
+    if (!m_Allocator) return VFW_E_NO_ALLOCATOR;
+    return m_Allocator->GetProperties(properties);
+}
+
+void CapturePin::PostStreamControlEvent(long code, DWORD cookie)
+{
+    m_Filter->PostGraphEvent(code, reinterpret_cast<LONG_PTR>(PinInterface()), static_cast<LONG_PTR>(cookie));
 }
 
 HRESULT STDMETHODCALLTYPE CapturePin::InnerQueryInterface(REFIID iid, void** out)
@@ -307,5 +386,9 @@ HRESULT STDMETHODCALLTYPE CapturePin::InnerQueryInterface(REFIID iid, void** out
     if (IsEqualIID(iid, IID_ISpecifyPropertyPages))
         return ProvideInterface(static_cast<ISpecifyPropertyPages*>(this), out);
     if (IsEqualIID(iid, IID_ICameraConfig)) return ProvideInterface(static_cast<ICameraConfig*>(this), out);
+    if (IsEqualIID(iid, IID_IAMStreamControl))
+        return ProvideInterface(static_cast<IAMStreamControl*>(this), out);
+    if (IsEqualIID(iid, IID_IAMBufferNegotiation))
+        return ProvideInterface(static_cast<IAMBufferNegotiation*>(this), out);
     return SourceStreamPin::InnerQueryInterface(iid, out);
 }

@@ -8,8 +8,7 @@
 
 namespace {
 
-const LONG FastestFramesPerSecond = 50;
-const LONG SlowestSecondsPerFrame = 5;
+const LONGLONG IntervalsPerSecond = 10000000;
 
 void FillCapabilities(const VIDEOINFOHEADER& videoInfo, VIDEO_STREAM_CONFIG_CAPS& caps)
 {
@@ -29,8 +28,10 @@ void FillCapabilities(const VIDEOINFOHEADER& videoInfo, VIDEO_STREAM_CONFIG_CAPS
     // Bits a frame, in the 32 bits the record's rates have.
     const LONG bitsPerFrame = static_cast<LONG>(static_cast<ULONG>(videoInfo.bmiHeader.biBitCount) *
                                                 static_cast<ULONG>(width) * static_cast<ULONG>(height));
-    caps.MinBitsPerSecond = bitsPerFrame / SlowestSecondsPerFrame;
-    const LONGLONG fastest = static_cast<LONGLONG>(bitsPerFrame) * FastestFramesPerSecond;
+    caps.MinBitsPerSecond =
+        static_cast<LONG>(static_cast<LONGLONG>(bitsPerFrame) * IntervalsPerSecond / CapturePin::SlowestFrameInterval);
+    const LONGLONG fastest =
+        static_cast<LONGLONG>(bitsPerFrame) * IntervalsPerSecond / CapturePin::FastestFrameInterval;
     caps.MaxBitsPerSecond = fastest > LONG_MAX ? LONG_MAX : static_cast<LONG>(fastest);
 }
 
@@ -38,35 +39,49 @@ void FillCapabilities(const VIDEOINFOHEADER& videoInfo, VIDEO_STREAM_CONFIG_CAPS
 
 // IAMStreamConfig
 
-// Only a type the pin can deliver is taken: it selects that entry's
-// resolution as the format page does, and a connected pin reconnects with it.
+// Only a type the pin can deliver is taken: it becomes this pin's choice,
+// completed from its entry where it leaves the subtype, bit count or
+// compression open, and a connected pin reconnects with it. Neither the
+// other pin nor the settings file (the person's choice) change.
 STDMETHODIMP CapturePin::SetFormat(AM_MEDIA_TYPE* type)
 {
     if (!type) return S_OK;
     // Whatever the host sets is later read as a video format block.
     if (!VideoInfoOf(*type)) return E_INVALIDARG;
-    int index;
-    {
-        ScopedLock lock(&m_TypeLock);
-        index = EntryMatching(*type, true);
-    }
-    if (index < 0) return VFW_E_INVALIDMEDIATYPE;
 
     ComPtr<IPin> peer;
     ConnectedTo(peer.put());
-    // Reconnecting would break a connection that is streaming.
-    if (peer && m_ParentFilter->State() != State_Stopped) return VFW_E_NOT_STOPPED;
+    {
+        ScopedLock lock(&m_TypeLock);
+        const int index = EntryMatching(*type, true);
+        if (index < 0) return VFW_E_INVALIDMEDIATYPE;
+        // Reconnecting would break a connection that is streaming.
+        if (peer && m_ParentFilter->State() != State_Stopped) return VFW_E_NOT_STOPPED;
 
-    RETURN_IF_FAILED(SelectResolution(index));
+        MediaTypeRecord chosen;
+        RETURN_IF_FAILED(chosen.Assign(*TypeAt(index)));
+        const REFERENCE_TIME interval = VideoInfoOf(*type)->AvgTimePerFrame;
+        if (interval != 0) reinterpret_cast<VIDEOINFOHEADER*>(chosen.pbFormat)->AvgTimePerFrame = interval;
+        RETURN_IF_FAILED(m_ChosenType.Assign(chosen));
+        m_HasChoice = true;
+        ++m_TypeVersion;
+        if (!peer) m_ConnectionType = chosen;
+    }
     if (peer && m_ParentFilter->Graph()) m_ParentFilter->Graph()->Reconnect(PinInterface());
     return S_OK;
 }
 
+// Unconnected, the type the next connection proposes.
 STDMETHODIMP CapturePin::GetFormat(AM_MEDIA_TYPE** out)
 {
     if (!out) return E_POINTER;
     ScopedLock lock(&m_TypeLock);
-    *out = CloneTypeRecord(m_ConnectionType);
+    if (m_Peer) {
+        *out = CloneTypeRecord(m_ConnectionType);
+        return S_OK;
+    }
+    MediaTypeRecord proposed;
+    *out = ProposedType(&proposed) == S_OK ? CloneTypeRecord(proposed) : nullptr;
     return S_OK;
 }
 
@@ -142,22 +157,21 @@ STDMETHODIMP CapturePin::QuerySupported(REFGUID propertySet, DWORD propertyId, D
     return S_OK;
 }
 
-// IAMDroppedFrames: the camera's counts, the same on both pins.
+// IAMDroppedFrames: this pin's counts since it last started. A frame the
+// pin's rate does not ask for is not dropped; one it asked for and could not
+// deliver (downstream was still busy) is.
 
 STDMETHODIMP CapturePin::GetNumDropped(LONG* count)
 {
     if (!count) return E_POINTER;
-    const LONG received = m_Camera ? m_Camera->m_FramesReceived : 0;
-    const LONG delivered = m_Camera ? m_Camera->m_FramesDelivered : 0;
-    // The capture pin may hand out a frame twice; that drops nothing.
-    *count = received > delivered ? received - delivered : 0;
+    *count = m_Schedule.Dropped();
     return S_OK;
 }
 
 STDMETHODIMP CapturePin::GetNumNotDropped(LONG* count)
 {
     if (!count) return E_POINTER;
-    *count = m_Camera ? m_Camera->m_FramesDelivered : 0;
+    *count = m_Schedule.Delivered();
     return S_OK;
 }
 

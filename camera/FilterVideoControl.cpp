@@ -50,17 +50,25 @@ STDMETHODIMP FilterVideoControl::GetMaxAvailableFrameRate(IPin* pin, LONG index,
     return EntryInterval(pin, index, dimensions, frameInterval);
 }
 
-// The camera has one rate for every size.
+namespace {
+
+// The rates every size is offered at, fastest first: the camera's own 30
+// frames a second, then 15, 10 and 5 (every second, third and sixth frame).
+const LONGLONG FrameRateIntervals[] = {CameraFrameInterval, 666666, 1000000, 2000000};
+const LONG FrameRateCount = sizeof(FrameRateIntervals) / sizeof(FrameRateIntervals[0]);
+
+} // namespace
+
 STDMETHODIMP FilterVideoControl::GetFrameRateList(IPin* pin, LONG index, SIZE dimensions, LONG* listSize,
                                                   LONGLONG** frameIntervals)
 {
     if (!listSize) return E_POINTER;
     LONGLONG interval = 0;
     RETURN_IF_FAILED(EntryInterval(pin, index, dimensions, &interval));
-    *listSize = 1;
+    *listSize = FrameRateCount;
     if (!frameIntervals) return S_OK;
-    *frameIntervals = static_cast<LONGLONG*>(CoTaskMemAlloc(sizeof(LONGLONG)));
+    *frameIntervals = static_cast<LONGLONG*>(CoTaskMemAlloc(sizeof(FrameRateIntervals)));
     if (!*frameIntervals) return E_OUTOFMEMORY;
-    (*frameIntervals)[0] = interval;
+    CopyMemory(*frameIntervals, FrameRateIntervals, sizeof(FrameRateIntervals));
     return S_OK;
 }

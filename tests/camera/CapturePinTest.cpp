@@ -132,7 +132,7 @@ class CapturePinTest : public testing::Test {
 };
 
 // The offered RGB24 type of a picture size, as every entry describes it.
-void ExpectOfferedType(const AM_MEDIA_TYPE& type, LONG width, LONG height)
+void ExpectOfferedType(const AM_MEDIA_TYPE& type, LONG width, LONG height, REFERENCE_TIME interval = 333333)
 {
     const ULONG bytes = static_cast<ULONG>(width * height * 3);
     EXPECT_TRUE(IsEqualGUID(MEDIATYPE_Video, type.majortype));
@@ -142,7 +142,7 @@ void ExpectOfferedType(const AM_MEDIA_TYPE& type, LONG width, LONG height)
     EXPECT_EQ(bytes, type.lSampleSize);
     ASSERT_EQ(sizeof(VIDEOINFOHEADER), type.cbFormat);
     const VIDEOINFOHEADER* info = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
-    EXPECT_EQ(333333, info->AvgTimePerFrame);
+    EXPECT_EQ(interval, info->AvgTimePerFrame);
     EXPECT_EQ(width, info->bmiHeader.biWidth);
     EXPECT_EQ(height, info->bmiHeader.biHeight);
     EXPECT_EQ(24, info->bmiHeader.biBitCount);
@@ -169,43 +169,48 @@ void ExpectFullFrameType(const AM_MEDIA_TYPE& type)
     EXPECT_EQ(FullSampleSize, info->bmiHeader.biSizeImage);
 }
 
-TEST_F(CapturePinTest, OffersOneTypeOfTheStoredResolutionsSize)
+// The camera's sizes are 4:3 but for the largest one.
+LONG HeightOf(LONG width)
+{
+    return width == FullWidth ? FullHeight : width * 3 / 4;
+}
+
+// The stored resolution's type comes first, then each other size once.
+TEST_F(CapturePinTest, ProposesTheStoredResolutionThenEveryOtherSize)
 {
     struct Case {
         unsigned char resolution;
-        LONG width, height;
+        LONG widths[4];
     };
-    for (const Case& c : {Case{0, 3032, 2016}, Case{1, 1600, 1200}, Case{2, 1280, 960}, Case{3, 800, 600},
-                          Case{4, 3032, 2016}, Case{200, 3032, 2016}}) {
+    for (const Case& c : {Case{0, {3032, 1600, 1280, 800}}, Case{1, {1600, 3032, 1280, 800}},
+                          Case{2, {1280, 3032, 1600, 800}}, Case{3, {800, 3032, 1600, 1280}},
+                          Case{4, {3032, 1600, 1280, 800}}, Case{200, {3032, 1600, 1280, 800}}}) {
         SCOPED_TRACE(int(c.resolution));
         CameraConfig stored;
         stored.m_Format.m_Resolution = c.resolution;
         ASSERT_EQ(1, WriteSettingsFile(stored));
         ComPtr<IEnumMediaTypes> types;
         ASSERT_EQ(S_OK, m_Capture->PinInterface()->EnumMediaTypes(types.put()));
-        AM_MEDIA_TYPE* fetched[3] = {};
+        AM_MEDIA_TYPE* fetched[6] = {};
         ULONG count = 0;
-        EXPECT_EQ(S_FALSE, types->Next(3, fetched, &count));
-        ASSERT_EQ(1u, count);
-        ExpectOfferedType(*fetched[0], c.width, c.height);
-        DeleteTypeRecord(fetched[0]);
-        // An unconnected pin's format follows what it proposes.
-        ExpectOfferedType(CurrentFormat(m_Capture), c.width, c.height);
+        EXPECT_EQ(S_FALSE, types->Next(6, fetched, &count));
+        ASSERT_EQ(4u, count);
+        for (ULONG i = 0; i < count; ++i) {
+            const LONG width = c.widths[i];
+            ExpectOfferedType(*fetched[i], width, HeightOf(width));
+            DeleteTypeRecord(fetched[i]);
+        }
+        // An unconnected pin's format is what it proposes first.
+        ExpectOfferedType(CurrentFormat(m_Capture), c.widths[0], HeightOf(c.widths[0]));
     }
+    MediaTypeRecord type;
+    EXPECT_EQ(E_INVALIDARG, m_Capture->GetMediaType(-1, &type));
+    EXPECT_EQ(VFW_S_NO_MORE_ITEMS, m_Capture->GetMediaType(4, &type));
     EXPECT_EQ(5, m_Capture->TypeCount());
     EXPECT_EQ(5, m_Preview->TypeCount());
 }
 
-TEST_F(CapturePinTest, GetMediaTypeAnswersOnlyPositionZero)
-{
-    MediaTypeRecord type;
-    EXPECT_EQ(E_INVALIDARG, m_Capture->GetMediaType(1, &type));
-    EXPECT_EQ(E_INVALIDARG, m_Capture->GetMediaType(-1, &type));
-    ASSERT_EQ(S_OK, m_Capture->GetMediaType(0, &type));
-    ExpectFullFrameType(type);
-}
-
-TEST_F(CapturePinTest, AcceptsTypesMatchingTheOfferedOne)
+TEST_F(CapturePinTest, AcceptsEveryOfferedTypeAtEveryDeliverableRate)
 {
     struct Case {
         const char* name;
@@ -215,7 +220,12 @@ TEST_F(CapturePinTest, AcceptsTypesMatchingTheOfferedOne)
     const Case cases[] = {
         {"same", [](VideoType&) {}, S_OK},
         {"other image size field", [](VideoType& t) { t.info().bmiHeader.biSizeImage = 5; }, S_OK},
-        {"frame rate", [](VideoType& t) { t.info().AvgTimePerFrame = 333333; }, S_OK},
+        {"30 frames/s", [](VideoType& t) { t.info().AvgTimePerFrame = 333333; }, S_OK},
+        {"5 frames/s", [](VideoType& t) { t.info().AvgTimePerFrame = 2000000; }, S_OK},
+        {"50 frames/s", [](VideoType& t) { t.info().AvgTimePerFrame = 200000; }, S_FALSE},
+        {"one frame in 6 s", [](VideoType& t) { t.info().AvgTimePerFrame = 60000000; }, S_FALSE},
+        {"another offered size", [](VideoType& t) { t.info().bmiHeader.biWidth = 800, t.info().bmiHeader.biHeight = 600; },
+         S_OK},
         {"top-down", [](VideoType& t) { t.info().bmiHeader.biHeight = -FullHeight; }, S_FALSE},
         {"height", [](VideoType& t) { t.info().bmiHeader.biHeight = 480; }, S_FALSE},
         {"width", [](VideoType& t) { t.info().bmiHeader.biWidth = 640; }, S_FALSE},
@@ -272,12 +282,14 @@ TEST_F(CapturePinTest, SizeBuffersAsksForThreeFramesOfTheConnectionType)
     // Without an image size the pin counts 4 bytes a pixel and records it.
     VideoType unsized(FullWidth, FullHeight);
     unsized.info().bmiHeader.biSizeImage = 0;
-    ASSERT_EQ(S_OK, m_Capture->PinInterface()->QueryAccept(unsized.get()));
+    ASSERT_EQ(S_OK, m_Capture->StoreMediaType(static_cast<MediaTypeRecord*>(unsized.get())));
     const long fourBytesAPixel = FullWidth * FullHeight * 4;
     EXPECT_EQ(S_OK, m_Capture->SizeBuffers(&allocator, &request));
     EXPECT_EQ(3, allocator.m_Request.cBuffers);
     EXPECT_EQ(fourBytesAPixel, allocator.m_Request.cbBuffer);
-    EXPECT_EQ(static_cast<ULONG>(fourBytesAPixel), CurrentFormat(m_Capture).lSampleSize);
+    LONG recorded = 0;
+    Query<IAMDroppedFrames>(m_Capture, IID_IAMDroppedFrames)->GetAverageFrameSize(&recorded);
+    EXPECT_EQ(fourBytesAPixel, recorded);
 
     allocator.m_GrantedBytes = fourBytesAPixel - 1;
     EXPECT_EQ(E_FAIL, m_Capture->SizeBuffers(&allocator, &request));
@@ -323,16 +335,18 @@ TEST_F(CapturePinTest, StreamCapabilitiesDescribeEachEntry)
         EXPECT_EQ(0, caps.CropGranularityX);
         EXPECT_EQ(0, caps.OutputGranularityY);
         EXPECT_EQ(0, caps.ShrinkTapsY);
-        EXPECT_EQ(200000, caps.MinFrameInterval);
+        // From the camera's own 30 frames a second down to one frame in 5 s.
+        EXPECT_EQ(333333, caps.MinFrameInterval);
         EXPECT_EQ(50000000, caps.MaxFrameInterval);
         const LONGLONG bitsAFrame = 24LL * widths[index] * heights[index];
         EXPECT_EQ(bitsAFrame / 5, caps.MinBitsPerSecond);
-        // Fifty full frames a second do not fit; the largest value stands for them.
-        EXPECT_EQ(bitsAFrame * 50 > 0x7FFFFFFF ? 0x7FFFFFFF : bitsAFrame * 50, caps.MaxBitsPerSecond);
+        // Thirty full frames a second do not fit; the largest value stands for them.
+        const LONGLONG fastest = bitsAFrame * 10000000 / 333333;
+        EXPECT_EQ(fastest > 0x7FFFFFFF ? 0x7FFFFFFF : fastest, caps.MaxBitsPerSecond);
     }
 }
 
-TEST_F(CapturePinTest, SetFormatTakesOnlyTypesThePinDelivers)
+TEST_F(CapturePinTest, SetFormatChoosesAnOfferedTypeForThisPinAlone)
 {
     ComPtr<IAMStreamConfig> config = Query<IAMStreamConfig>(m_Capture, IID_IAMStreamConfig);
     const std::string settingsPath = m_Temp.Path() + "Brisca Camera.config";
@@ -359,7 +373,7 @@ TEST_F(CapturePinTest, SetFormatTakesOnlyTypesThePinDelivers)
          VFW_E_INVALIDMEDIATYPE},
         {"top-down", [](VideoType& t) { t.info().bmiHeader.biHeight = -600; }, VFW_E_INVALIDMEDIATYPE},
         {"32 bits", [](VideoType& t) { t.info().bmiHeader.biBitCount = 32; }, VFW_E_INVALIDMEDIATYPE},
-        {"100 frames/s", [](VideoType& t) { t.info().AvgTimePerFrame = 100000; }, VFW_E_INVALIDMEDIATYPE},
+        {"50 frames/s", [](VideoType& t) { t.info().AvgTimePerFrame = 200000; }, VFW_E_INVALIDMEDIATYPE},
         {"one frame in 6 s", [](VideoType& t) { t.info().AvgTimePerFrame = 60000000; },
          VFW_E_INVALIDMEDIATYPE},
     };
@@ -372,24 +386,34 @@ TEST_F(CapturePinTest, SetFormatTakesOnlyTypesThePinDelivers)
         EXPECT_TRUE(ReadWholeFile(settingsPath).empty());
     }
 
-    // Each offered entry is taken, stored as the resolution, and becomes the format.
+    // Each offered entry is taken at the rate asked for (0: the camera's) and
+    // becomes this pin's format; the settings file and the other pin stay.
+    const MediaTypeRecord preview = CurrentFormat(m_Preview);
     for (int index : {1, 3, 2, 4, 0}) {
         SCOPED_TRACE(index);
         AM_MEDIA_TYPE* entry = nullptr;
         VIDEO_STREAM_CONFIG_CAPS caps;
         ASSERT_EQ(S_OK, config->GetStreamCaps(index, &entry, reinterpret_cast<BYTE*>(&caps)));
-        reinterpret_cast<VIDEOINFOHEADER*>(entry->pbFormat)->AvgTimePerFrame = 666666; // in range
+        const REFERENCE_TIME interval = index == 0 ? 0 : 666666 * index;
+        reinterpret_cast<VIDEOINFOHEADER*>(entry->pbFormat)->AvgTimePerFrame = interval;
         EXPECT_EQ(S_OK, config->SetFormat(entry));
-        const std::vector<unsigned char> file = ReadWholeFile(settingsPath);
-        ASSERT_EQ(51u, file.size());
-        EXPECT_EQ(index == 4 ? 0 : index, file[0]);
+        EXPECT_TRUE(ReadWholeFile(settingsPath).empty());
         const VIDEOINFOHEADER* asked = reinterpret_cast<VIDEOINFOHEADER*>(entry->pbFormat);
-        ExpectOfferedType(CurrentFormat(m_Capture), asked->bmiHeader.biWidth, asked->bmiHeader.biHeight);
+        ExpectOfferedType(CurrentFormat(m_Capture), asked->bmiHeader.biWidth, asked->bmiHeader.biHeight,
+                          interval == 0 ? 333333 : interval);
+        EXPECT_TRUE(CurrentFormat(m_Preview).Equals(preview));
         DeleteTypeRecord(entry);
     }
+
+    // A type that names only the size takes the rest from the entry.
+    VideoType bare(1280, 960, 0);
+    bare.type().subtype = GUID_NULL;
+    bare.info().AvgTimePerFrame = 1000000;
+    EXPECT_EQ(S_OK, config->SetFormat(bare.get()));
+    ExpectOfferedType(CurrentFormat(m_Capture), 1280, 960, 1000000);
     LONG average = 0;
     EXPECT_EQ(S_OK, Query<IAMDroppedFrames>(m_Capture, IID_IAMDroppedFrames)->GetAverageFrameSize(&average));
-    EXPECT_EQ(static_cast<LONG>(FullSampleSize), average);
+    EXPECT_EQ(1280 * 960 * 3, average);
 }
 
 TEST_F(CapturePinTest, AConnectedPinKeepsItsTypeWhenTheResolutionChanges)
@@ -466,33 +490,56 @@ TEST_F(CapturePinTest, PinCategoryProperty)
     }
 }
 
-TEST_F(CapturePinTest, DroppedFramesAreTheCamerasCounts)
+TEST_F(CapturePinTest, DroppedFrameCountsAreEachPinsOwn)
 {
-    CCamera* camera = m_Object->Camera();
-    struct Case {
-        LONG received, delivered, dropped;
-    };
-    // The capture pin may hand out one frame twice: that drops nothing.
-    for (const Case& c : {Case{10, 7, 3}, Case{0, 0, 0}, Case{5, 9, 0}}) {
-        camera->m_FramesReceived = c.received;
-        camera->m_FramesDelivered = c.delivered;
-        for (CapturePin* pin : {m_Capture, m_Preview}) {
-            ComPtr<IAMDroppedFrames> frames = Query<IAMDroppedFrames>(pin, IID_IAMDroppedFrames);
-            LONG count = -1;
-            EXPECT_EQ(S_OK, frames->GetNumDropped(&count));
-            EXPECT_EQ(c.dropped, count);
-            EXPECT_EQ(S_OK, frames->GetNumNotDropped(&count));
-            EXPECT_EQ(c.delivered, count);
-            LONG list[2] = {11, 12};
-            LONG copied = -1;
-            EXPECT_EQ(S_OK, frames->GetDroppedInfo(2, list, &copied));
-            EXPECT_EQ(0, copied);
-            EXPECT_EQ(11, list[0]);
-            EXPECT_EQ(S_OK, frames->GetAverageFrameSize(&count));
-            EXPECT_EQ(static_cast<LONG>(FullSampleSize), count);
-            EXPECT_EQ(E_POINTER, frames->GetNumDropped(nullptr));
-        }
+    for (CapturePin* pin : {m_Capture, m_Preview}) {
+        ComPtr<IAMDroppedFrames> frames = Query<IAMDroppedFrames>(pin, IID_IAMDroppedFrames);
+        LONG count = -1;
+        EXPECT_EQ(S_OK, frames->GetNumDropped(&count));
+        EXPECT_EQ(0, count);
+        EXPECT_EQ(S_OK, frames->GetNumNotDropped(&count));
+        EXPECT_EQ(0, count);
+        LONG list[2] = {11, 12};
+        LONG copied = -1;
+        EXPECT_EQ(S_OK, frames->GetDroppedInfo(2, list, &copied));
+        EXPECT_EQ(0, copied);
+        EXPECT_EQ(11, list[0]);
+        EXPECT_EQ(S_OK, frames->GetAverageFrameSize(&count));
+        EXPECT_EQ(static_cast<LONG>(FullSampleSize), count);
+        EXPECT_EQ(E_POINTER, frames->GetNumDropped(nullptr));
     }
+}
+
+TEST_F(CapturePinTest, SuggestedBuffersAreTakenBeforeConnectingAndNeverSmallerThanAFrame)
+{
+    ComPtr<IAMBufferNegotiation> negotiation = Query<IAMBufferNegotiation>(m_Capture, IID_IAMBufferNegotiation);
+    ALLOCATOR_PROPERTIES granted = {};
+    EXPECT_EQ(VFW_E_NOT_CONNECTED, negotiation->GetAllocatorProperties(&granted));
+    EXPECT_EQ(E_POINTER, negotiation->SuggestAllocatorProperties(nullptr));
+
+    ScriptedAllocator allocator;
+    struct Case {
+        ALLOCATOR_PROPERTIES suggested;
+        ALLOCATOR_PROPERTIES requested; // what the pin then asks its allocator for
+    };
+    const long frame = static_cast<long>(FullSampleSize);
+    for (const Case& c : {Case{{6, 1000, 64, 16}, {6, frame, 64, 16}}, Case{{-1, -1, -1, -1}, {3, frame, 16, 8}},
+                          Case{{2, frame + 4096, 4, 0}, {2, frame + 4096, 16, 8}}}) {
+        ASSERT_EQ(S_OK, negotiation->SuggestAllocatorProperties(&c.suggested));
+        ALLOCATOR_PROPERTIES request = {1, 1, 16, 8}; // the downstream pin's requirements
+        EXPECT_EQ(S_OK, m_Capture->SizeBuffers(&allocator, &request));
+        EXPECT_EQ(c.requested.cBuffers, allocator.m_Request.cBuffers);
+        EXPECT_EQ(c.requested.cbBuffer, allocator.m_Request.cbBuffer);
+        EXPECT_EQ(c.requested.cbAlign, allocator.m_Request.cbAlign);
+        EXPECT_EQ(c.requested.cbPrefix, allocator.m_Request.cbPrefix);
+    }
+
+    FakeInputPin* peer = new FakeInputPin();
+    ASSERT_EQ(S_OK, m_Capture->PinInterface()->Connect(peer, nullptr));
+    const ALLOCATOR_PROPERTIES late = {9, 9, 9, 9};
+    EXPECT_EQ(VFW_E_ALREADY_CONNECTED, negotiation->SuggestAllocatorProperties(&late));
+    m_Capture->PinInterface()->Disconnect();
+    peer->Release();
 }
 
 TEST_F(CapturePinTest, OnlyTheCapturePinListsTheFormatPage)
@@ -537,7 +584,7 @@ TEST_F(CapturePinTest, PinInterfacesShareThePinsIdentityAndTheFiltersCount)
 {
     const IID* interfaces[] = {&IID_IAMStreamConfig,       &IID_IKsPropertySet, &IID_IAMDroppedFrames,
                                &IID_ISpecifyPropertyPages, &IID_ICameraConfig,  &IID_IPin,
-                               &IID_IQualityControl};
+                               &IID_IQualityControl,       &IID_IAMStreamControl, &IID_IAMBufferNegotiation};
     IPin* pin = m_Capture->PinInterface();
     const ULONG references = RefCountOf(m_Filter.get());
     for (const IID* iid : interfaces) {

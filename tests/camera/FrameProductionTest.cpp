@@ -126,6 +126,23 @@ void ExpectStampsFollowRealTime(const std::vector<RecordedSample>& samples)
     EXPECT_NEAR(1.0, covariance / variance, 0.01);
 }
 
+// Each sample shows a frame the one before did not, starts after the one
+// before and stops no later than the next one starts.
+void ExpectEachFrameOnceWithoutOverlap(const std::vector<RecordedSample>& samples)
+{
+    std::vector<int> columns;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_GE(samples[i].squareColumn, 0);
+        columns.push_back(samples[i].squareColumn);
+        EXPECT_LT(samples[i].start, samples[i].end);
+        if (i > 0) {
+            EXPECT_LE(samples[i - 1].end, samples[i].start);
+        }
+    }
+    EXPECT_EQ(0u, CountRepeats(columns));
+}
+
 // The centre part of a bottom-up RGB24 picture, as a picture of its own.
 std::vector<unsigned char> CentrePart(const std::vector<unsigned char>& picture, int width, int height,
                                       int partWidth, int partHeight)
@@ -194,20 +211,20 @@ class FrameProductionTest : public testing::Test {
     GraphFixture m_Graph;
 };
 
-TEST_F(FrameProductionTest, OnlyASampleCloserThanThirtyMillisecondsToTheLastOneWaits)
+TEST_F(FrameProductionTest, OnlyAPreviewSampleCloserThanThirtyMillisecondsToTheLastOneWaits)
 {
     // Elapsed 0, 33, 150 and 10 ms between the start and four samples.
     ScriptedClock::Start({1000, 1000, 1033, 1183, 1193});
-    m_Capture->SetClock(ScriptedClock::Tick, ScriptedClock::RecordSleep);
-    ASSERT_EQ(S_OK, m_Capture->OnThreadBegin());
+    m_Preview->SetClock(ScriptedClock::Tick, ScriptedClock::RecordSleep);
+    ASSERT_EQ(S_OK, m_Preview->OnThreadBegin());
     for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
         FakeMediaSample sample(FullFrameBytes);
-        ASSERT_EQ(S_OK, m_Capture->FillSample(&sample));
+        ASSERT_EQ(S_OK, m_Preview->FillSample(&sample));
         EXPECT_TRUE(sample.m_SyncPoint);
         EXPECT_EQ(i == 3 ? std::vector<DWORD>{30} : std::vector<DWORD>{}, ScriptedClock::Sleeps());
     }
-    EXPECT_EQ(S_OK, m_Capture->OnThreadEnd());
+    EXPECT_EQ(S_OK, m_Preview->OnThreadEnd());
     EXPECT_EQ(0, SimIsInitialised());
 }
 
@@ -232,18 +249,45 @@ TEST_F(FrameProductionTest, SamplesReceiveAtMostWhatTheyHold)
     std::vector<unsigned char> frame(FullFrameBytes);
     m_Object->Camera()->CopyFrameNow(frame.data(), FullFrameBytes);
 
-    for (CapturePin* pin : {m_Capture, m_Preview}) {
-        for (long size : {0L, 1000L, FullFrameBytes - 1, FullFrameBytes}) {
-            SCOPED_TRACE(size);
-            FakeMediaSample sample(size);
-            ASSERT_EQ(S_OK, pin->FillSample(&sample));
-            EXPECT_TRUE(sample.GuardIntact());
-            EXPECT_TRUE(std::equal(frame.begin(), frame.begin() + size, sample.Bytes().begin()));
-            if (size == FullFrameBytes) {
-                EXPECT_TRUE(ShowsSimPicture(sample.Bytes().data(), FullWidth, FullHeight));
-            }
+    const long sizes[] = {0L, 1000L, FullFrameBytes - 1, FullFrameBytes};
+    for (long size : sizes) {
+        SCOPED_TRACE(size);
+        FakeMediaSample sample(size);
+        ASSERT_EQ(S_OK, m_Preview->FillSample(&sample));
+        EXPECT_TRUE(sample.GuardIntact());
+        EXPECT_TRUE(std::equal(frame.begin(), frame.begin() + size, sample.Bytes().begin()));
+        if (size == FullFrameBytes) {
+            EXPECT_TRUE(ShowsSimPicture(sample.Bytes().data(), FullWidth, FullHeight));
         }
     }
+    // The capture pin takes each new frame once.
+    SimPauseFrames(0);
+    for (long size : sizes) {
+        SCOPED_TRACE(size);
+        FakeMediaSample sample(size);
+        ASSERT_EQ(S_OK, m_Capture->FillSample(&sample));
+        EXPECT_TRUE(sample.GuardIntact());
+        EXPECT_EQ(size, sample.GetActualDataLength());
+    }
+    m_Capture->OnThreadEnd();
+}
+
+TEST_F(FrameProductionTest, WithoutANewFrameTheCapturePinSendsNothing)
+{
+    ASSERT_EQ(S_OK, m_Capture->OnThreadBegin());
+    ASSERT_TRUE(WaitForFrames(1));
+    SimPauseFrames(1);
+    Sleep(300);
+    FakeMediaSample first(FullFrameBytes), again(FullFrameBytes);
+    ASSERT_EQ(S_OK, m_Capture->FillSample(&first));
+    // It waits a while for a new frame, then gives the sample back unfilled.
+    const DWORD began = GetTickCount();
+    EXPECT_EQ(SkipSample, m_Capture->FillSample(&again));
+    EXPECT_GE(GetTickCount() - began, CapturePin::FrameWaitMilliseconds - 20);
+    EXPECT_FALSE(again.m_StartGiven);
+    SimPauseFrames(0);
+    EXPECT_EQ(S_OK, m_Capture->FillSample(&again));
+    EXPECT_GT(again.m_Start, first.m_Start);
     m_Capture->OnThreadEnd();
 }
 
@@ -353,23 +397,34 @@ TEST_F(FrameProductionTest, ACameraThatCannotOpenFailsTheGraphUntilItWorksAgain)
     EXPECT_EQ(S_OK, m_Graph.Stop());
 }
 
-TEST_F(FrameProductionTest, CaptureStampsAreTheGraphsStreamTimeAndKeepRealTime)
+// Every camera frame once, each sample stamped with the stream time of its
+// frame's arrival: no repeated picture and no sample overlapping the next.
+TEST_F(FrameProductionTest, CaptureSendsEachFrameOnceStampedWhenItArrived)
 {
-    StoreResolution(3);
-    ASSERT_EQ(S_OK, m_Graph.Create(m_Filter.get()));
-    ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"1"));
-    m_Graph.m_Sinks[0].SetPictureSize(800, 600);
-    m_Graph.m_Sinks[0].SetProbe([this] { return StreamTimeNow(); });
-    CaptureFor(4 * Second);
+    for (int resolution : {3, 0}) {
+        SCOPED_TRACE(resolution);
+        const CameraResolution size = CameraResolutions[resolution];
+        StoreResolution(resolution);
+        ASSERT_EQ(S_OK, m_Graph.Create(m_Filter.get()));
+        ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"1"));
+        ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"2"));
+        m_Graph.m_Sinks[0].Clear();
+        m_Graph.m_Sinks[0].SetPictureSize(size.width, size.height);
+        m_Graph.m_Sinks[0].SetProbe([this] { return StreamTimeNow(); });
+        CaptureFor(3 * Second);
 
-    const std::vector<RecordedSample> samples = m_Graph.m_Sinks[0].Samples();
-    ExpectStampsFollowRealTime(samples);
-    for (const RecordedSample& sample : samples) {
-        SCOPED_TRACE(sample.start);
-        // Nothing before the graph's start; stamped when filled, just before arrival.
-        EXPECT_GE(sample.start, 0);
-        EXPECT_LT(std::llabs(sample.probe - sample.start), CameraFrameInterval);
-        EXPECT_EQ(CameraFrameInterval, sample.end - sample.start);
+        const std::vector<RecordedSample> samples = m_Graph.m_Sinks[0].Samples();
+        ExpectStampsFollowRealTime(samples);
+        ExpectEachFrameOnceWithoutOverlap(samples);
+        for (const RecordedSample& sample : samples) {
+            SCOPED_TRACE(sample.start);
+            // Nothing before the graph's start; stamped on arrival, just before it reached the sink.
+            EXPECT_GE(sample.start, 0);
+            EXPECT_LT(std::llabs(sample.probe - sample.start), CameraFrameInterval);
+        }
+        // The camera's 30 frames a second (a loaded machine may miss a few).
+        EXPECT_GE(double(samples.size() - 1), 0.9 * 30.0 * ArrivalSpan(samples) / Second);
+        m_Graph.Release();
     }
 }
 

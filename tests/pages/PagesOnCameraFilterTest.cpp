@@ -242,6 +242,28 @@ protected:
         return pages;
     }
 
+    // The camera settings page on the filter, shown and painted; its inner
+    // settings dialog, or null when something failed.
+    HWND ShowSettingsPage(ComPtr<IPropertyPage>& page)
+    {
+        ObjectBase* object = PropertyPage::Create(nullptr, nullptr);
+        if (!object || FAILED(object->InnerQueryInterface(IID_IPropertyPage, page.putVoid()))) return nullptr;
+        IUnknown* objects[] = {m_Filter.get()};
+        RECT place = {0, 0, 330, 500};
+        EXPECT_EQ(S_OK, page->SetPageSite(&m_Site));
+        EXPECT_EQ(S_OK, page->SetObjects(1, objects));
+        if (page->Activate(m_Parent.Handle(), &place, FALSE) != S_OK) return nullptr;
+        PaintNow(m_Parent.FirstChild());
+        return GetWindow(m_Parent.FirstChild(), GW_CHILD);
+    }
+
+    static void ClosePage(IPropertyPage* page)
+    {
+        EXPECT_EQ(S_OK, page->Deactivate());
+        EXPECT_EQ(S_OK, page->SetObjects(0, nullptr));
+        EXPECT_EQ(S_OK, page->SetPageSite(nullptr));
+    }
+
     IsolatedTempDirectory m_Temp;
     LONG m_LiveBefore = 0;
     ComPtr<IBaseFilter> m_Filter;
@@ -276,22 +298,14 @@ TEST_F(PagesOnCameraFilterTest, FormatPageOnCapturePinStoresTheNewResolution)
     // A new resolution waits for the next opening: nothing goes to the camera now.
     EXPECT_TRUE(SimCallsStartingWith("CameraSet").empty());
 
-    EXPECT_EQ(S_OK, page->Deactivate());
-    EXPECT_EQ(S_OK, page->SetObjects(0, nullptr));
-    EXPECT_EQ(S_OK, page->SetPageSite(nullptr));
+    ClosePage(page.get());
 }
 
 TEST_F(PagesOnCameraFilterTest, SettingsPageOnFilterWritesTheSettingsFile)
 {
     ComPtr<IPropertyPage> page;
-    ASSERT_EQ(S_OK, PropertyPage::Create(nullptr, nullptr)->InnerQueryInterface(IID_IPropertyPage, page.putVoid()));
-    ASSERT_EQ(S_OK, page->SetPageSite(&m_Site));
-    IUnknown* objects[] = {m_Filter.get()};
-    ASSERT_EQ(S_OK, page->SetObjects(1, objects));
-    RECT place = {0, 0, 330, 500};
-    ASSERT_EQ(S_OK, page->Activate(m_Parent.Handle(), &place, FALSE));
-    HWND settings = GetWindow(m_Parent.FirstChild(), GW_CHILD);
-    PaintNow(m_Parent.FirstChild());
+    const HWND settings = ShowSettingsPage(page);
+    ASSERT_NE(nullptr, settings);
     // The page took the camera's own values: contrast 0 at power-on.
     HWND contrast = GetDlgItem(settings, IDC_CONTRAST);
     EXPECT_EQ(0, SendMessageA(contrast, TBM_GETPOS, 0, 0));
@@ -306,9 +320,7 @@ TEST_F(PagesOnCameraFilterTest, SettingsPageOnFilterWritesTheSettingsFile)
     EXPECT_EQ(1, written.m_Contrast);
     EXPECT_EQ(100u, written.m_RedGain);  // the power-on red gain, handed back unchanged
 
-    EXPECT_EQ(S_OK, page->Deactivate());
-    EXPECT_EQ(S_OK, page->SetObjects(0, nullptr));
-    EXPECT_EQ(S_OK, page->SetPageSite(nullptr));
+    ClosePage(page.get());
 }
 
 // A capture program's controls and the page go the same way: what one sets,
@@ -321,15 +333,8 @@ TEST_F(PagesOnCameraFilterTest, ThePageAndTheStandardControlsSeeEachOthersValues
     ASSERT_EQ(S_OK, procAmp->Set(VideoProcAmp_Brightness, 150, VideoProcAmp_Flags_Manual));
 
     ComPtr<IPropertyPage> page;
-    ASSERT_EQ(S_OK,
-              PropertyPage::Create(nullptr, nullptr)->InnerQueryInterface(IID_IPropertyPage, page.putVoid()));
-    ASSERT_EQ(S_OK, page->SetPageSite(&m_Site));
-    IUnknown* objects[] = {m_Filter.get()};
-    ASSERT_EQ(S_OK, page->SetObjects(1, objects));
-    RECT place = {0, 0, 330, 500};
-    ASSERT_EQ(S_OK, page->Activate(m_Parent.Handle(), &place, FALSE));
-    HWND settings = GetWindow(m_Parent.FirstChild(), GW_CHILD);
-    PaintNow(m_Parent.FirstChild());
+    const HWND settings = ShowSettingsPage(page);
+    ASSERT_NE(nullptr, settings);
     HWND contrast = GetDlgItem(settings, IDC_CONTRAST);
     EXPECT_EQ(77, SendMessageA(contrast, TBM_GETPOS, 0, 0));
     EXPECT_EQ(150, SendMessageA(GetDlgItem(settings, IDC_AE_TARGET), TBM_GETPOS, 0, 0));
@@ -342,9 +347,7 @@ TEST_F(PagesOnCameraFilterTest, ThePageAndTheStandardControlsSeeEachOthersValues
     ASSERT_EQ(S_OK, procAmp->Get(VideoProcAmp_Contrast, &value, &flags));
     EXPECT_EQ(90, value);
 
-    EXPECT_EQ(S_OK, page->Deactivate());
-    EXPECT_EQ(S_OK, page->SetObjects(0, nullptr));
-    EXPECT_EQ(S_OK, page->SetPageSite(nullptr));
+    ClosePage(page.get());
 }
 
 TEST_F(PagesOnCameraFilterTest, FilterAndPinListThePages)

@@ -44,7 +44,7 @@ HRESULT GraphFixture::Create(IBaseFilter* camera)
     return m_Graph->AddFilter(camera, L"Brisca Camera");
 }
 
-HRESULT GraphFixture::ConnectPin(const wchar_t* pinId)
+HRESULT GraphFixture::ConnectPin(const wchar_t* pinId, const AM_MEDIA_TYPE* type)
 {
     const int slot = wcscmp(pinId, L"1") == 0 ? 0 : 1;
     RETURN_IF_FAILED(m_Camera->FindPin(pinId, m_Pins[slot].put()));
@@ -68,7 +68,7 @@ HRESULT GraphFixture::ConnectPin(const wchar_t* pinId)
     RETURN_IF_FAILED(FirstPin(m_Grabbers[slot].get(), PINDIR_INPUT, grabberIn.put()));
     RETURN_IF_FAILED(FirstPin(m_Grabbers[slot].get(), PINDIR_OUTPUT, grabberOut.put()));
     RETURN_IF_FAILED(FirstPin(m_Renderers[slot].get(), PINDIR_INPUT, rendererIn.put()));
-    RETURN_IF_FAILED(m_Graph->ConnectDirect(m_Pins[slot].get(), grabberIn.get(), nullptr));
+    RETURN_IF_FAILED(m_Graph->ConnectDirect(m_Pins[slot].get(), grabberIn.get(), type));
     return m_Graph->ConnectDirect(grabberOut.get(), rendererIn.get(), nullptr);
 }
 

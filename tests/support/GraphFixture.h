@@ -24,8 +24,9 @@ class GraphFixture {
     // Makes the graph and adds the camera filter (one reference is taken).
     HRESULT Create(IBaseFilter* camera);
     // Connects the camera pin with this id ("1" "~Capture", "2" "Preview")
-    // through a sample grabber to a null renderer.
-    HRESULT ConnectPin(const wchar_t* pinId);
+    // through a sample grabber to a null renderer, with the given type (as
+    // IFilterGraph::ConnectDirect takes it) or the pins' own choice.
+    HRESULT ConnectPin(const wchar_t* pinId, const AM_MEDIA_TYPE* type = nullptr);
 
     HRESULT Run() { return m_Control->Run(); }
     HRESULT Pause() { return m_Control->Pause(); }

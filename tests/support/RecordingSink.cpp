@@ -62,6 +62,7 @@ std::vector<unsigned char> RecordingSink::LastPicture() const
 STDMETHODIMP RecordingSink::SampleCB(double, IMediaSample* sample)
 {
     RecordedSample record = {};
+    record.squareColumn = -1;
     record.arrival = RealTimeNow();
     std::function<LONGLONG()> probe;
     std::function<void()> duringReceive;
@@ -84,8 +85,10 @@ STDMETHODIMP RecordingSink::SampleCB(double, IMediaSample* sample)
     BYTE* data = nullptr;
     const long frameBytes = static_cast<long>(width) * height * 3;
     const bool readable = SUCCEEDED(sample->GetPointer(&data)) && data;
-    if (readable && record.size >= frameBytes)
+    if (readable && record.size >= frameBytes) {
         record.showsPicture = static_cast<bool>(ShowsSimPicture(data, width, height));
+        record.squareColumn = SimSquareColumn(data, width, height);
+    }
     if (duringReceive) duringReceive();
     ScopedLock lock(&m_Lock);
     if (keep && readable) m_LastPicture.assign(data, data + record.actualLength);

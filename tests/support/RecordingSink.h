@@ -21,6 +21,7 @@ struct RecordedSample {
     long size;
     long actualLength;
     bool showsPicture;
+    int squareColumn;       // SimSquareColumn of the picture, -1 when unreadable
     DWORD threadId;
     REFERENCE_TIME arrival; // real time of arrival, in 100 ns
     LONGLONG probe;         // what the probe said at arrival, if one is set

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/SimSquare.h"
+
 struct SimPixel {
     unsigned char blue, green, red;
 };

@@ -8,6 +8,7 @@
 #include "framework/Sync.h"
 #include "sdk/QuillonSim.h"
 #include "tests/support/CameraGraph.h"
+#include "tests/support/SimSquare.h"
 #include "tools/bench/Measure.h"
 
 namespace {
@@ -35,6 +36,41 @@ private:
     CriticalLock m_Lock;
     std::vector<double> m_Values;
     volatile bool m_Recording = false;
+};
+
+// Counts, on the delivering thread, the samples that show a new camera frame
+// and those that repeat the one before (the same position of the moving square).
+class RepeatCounter {
+public:
+    void SetPictureSize(const MediaTypeRecord& type)
+    {
+        if (type.cbFormat < sizeof(VIDEOINFOHEADER) || !type.pbFormat) return;
+        const VIDEOINFOHEADER* info = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
+        m_Width = info->bmiHeader.biWidth;
+        m_Height = info->bmiHeader.biHeight;
+    }
+    void OnSample(IMediaSample* sample)
+    {
+        BYTE* data = nullptr;
+        const long bytes = static_cast<long>(m_Width) * m_Height * 3;
+        if (FAILED(sample->GetPointer(&data)) || !data || bytes <= 0 || sample->GetActualDataLength() < bytes)
+            return;
+        const int column = SimSquareColumn(data, m_Width, m_Height);
+        if (m_Last >= 0 && column == m_Last)
+            InterlockedIncrement(&m_Repeats);
+        else
+            InterlockedIncrement(&m_Distinct);
+        m_Last = column;
+    }
+    LONG Distinct() const { return m_Distinct; }
+    LONG Repeats() const { return m_Repeats; }
+
+private:
+    int m_Width = 0;
+    int m_Height = 0;
+    int m_Last = -1;
+    volatile LONG m_Distinct = 0;
+    volatile LONG m_Repeats = 0;
 };
 
 std::string Failure(const char* what, HRESULT hr)
@@ -85,13 +121,21 @@ GraphRunResult RunCameraGraph(HMODULE module, const GraphRunOptions& options)
     }
 
     LatencyLog latencies;
+    // Before the rig, which may still deliver while it stops.
+    RepeatCounter captureFrames, previewFrames;
     CameraGraph rig;
-    rig.m_PreviewSink->SetSampleHook([&](IMediaSample*) { latencies.OnPreviewSample(); });
     hr = rig.Build(camera.get(), options.connectCapture, true);
     if (FAILED(hr)) {
         result.error = Failure("building the graph", hr);
         return result;
     }
+    captureFrames.SetPictureSize(rig.m_CaptureSink->ConnectedType());
+    previewFrames.SetPictureSize(rig.m_PreviewSink->ConnectedType());
+    rig.m_CaptureSink->SetSampleHook([&](IMediaSample* sample) { captureFrames.OnSample(sample); });
+    rig.m_PreviewSink->SetSampleHook([&](IMediaSample* sample) {
+        latencies.OnPreviewSample();
+        previewFrames.OnSample(sample);
+    });
     ComPtr<IAMDroppedFrames> dropped;
     rig.m_CapturePin.queryInto(IID_IAMDroppedFrames, dropped);
 
@@ -112,6 +156,8 @@ GraphRunResult RunCameraGraph(HMODULE module, const GraphRunOptions& options)
     const long long start = CounterNow();
     const LONG captureStart = rig.m_CaptureSink->Samples();
     const LONG previewStart = rig.m_PreviewSink->Samples();
+    const LONG captureDistinctStart = captureFrames.Distinct(), captureRepeatsStart = captureFrames.Repeats();
+    const LONG previewDistinctStart = previewFrames.Distinct(), previewRepeatsStart = previewFrames.Repeats();
     const int postedStart = SimFramesPosted();
     const int pulledStart = SimFramesPulled();
     long droppedStart = 0, notDroppedStart = 0;
@@ -133,6 +179,10 @@ GraphRunResult RunCameraGraph(HMODULE module, const GraphRunOptions& options)
     const double cpuEnd = ProcessCpuMilliseconds();
     const LONG captureCount = rig.m_CaptureSink->Samples() - captureStart;
     const LONG previewCount = rig.m_PreviewSink->Samples() - previewStart;
+    const LONG captureDistinct = captureFrames.Distinct() - captureDistinctStart;
+    const LONG previewDistinct = previewFrames.Distinct() - previewDistinctStart;
+    result.captureRepeats = captureFrames.Repeats() - captureRepeatsStart;
+    result.previewRepeats = previewFrames.Repeats() - previewRepeatsStart;
     const int posted = SimFramesPosted() - postedStart;
     const int pulled = SimFramesPulled() - pulledStart;
     if (dropped) {
@@ -151,6 +201,8 @@ GraphRunResult RunCameraGraph(HMODULE module, const GraphRunOptions& options)
     result.seconds = ToMilliseconds(end - start) / 1000.0;
     result.captureFps = captureCount / result.seconds;
     result.previewFps = previewCount / result.seconds;
+    result.captureDistinctFps = captureDistinct / result.seconds;
+    result.previewDistinctFps = previewDistinct / result.seconds;
     result.cameraPostedFps = posted / result.seconds;
     result.cameraPulledFps = pulled / result.seconds;
     result.framesPulled = pulled;
@@ -160,6 +212,7 @@ GraphRunResult RunCameraGraph(HMODULE module, const GraphRunOptions& options)
     result.latency95Ms = Percentile(values, 0.95);
     const long delivered = captureCount + previewCount;
     result.cpuMsPerFrame = delivered > 0 ? (cpuEnd - cpuStart) / delivered : 0;
+    result.cpuMsPerCameraFrame = pulled > 0 ? (cpuEnd - cpuStart) / pulled : 0;
     result.workingSetStartMB = memoryStart.workingSetMB;
     result.workingSetEndMB = memoryEnd.workingSetMB;
     result.privateStartMB = memoryStart.privateMB;

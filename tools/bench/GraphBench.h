@@ -20,8 +20,12 @@ struct GraphRunOptions {
 struct GraphRunResult {
     std::string error;  // empty when the run worked
     double seconds = 0;
-    double captureFps = 0;
+    double captureFps = 0;         // samples a second
     double previewFps = 0;
+    double captureDistinctFps = 0; // samples showing a frame the one before did not
+    double previewDistinctFps = 0;
+    long captureRepeats = 0;       // samples repeating the picture before them
+    long previewRepeats = 0;
     double cameraPostedFps = 0;
     double cameraPulledFps = 0;
     long framesPulled = 0;
@@ -31,6 +35,7 @@ struct GraphRunResult {
     double latency95Ms = 0;
     long latencySamples = 0;
     double cpuMsPerFrame = 0;    // per sample delivered on either pin
+    double cpuMsPerCameraFrame = 0;
     double workingSetStartMB = 0, workingSetEndMB = 0;
     double privateStartMB = 0, privateEndMB = 0;
     double stopMs = 0;           // IMediaControl::Stop at the end

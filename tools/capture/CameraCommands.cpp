@@ -10,6 +10,7 @@
 #include "tools/capture/ConsoleOutput.h"
 #include "tools/capture/DeviceCatalog.h"
 #include "tools/capture/ExitCodes.h"
+#include "tools/capture/MediaTypes.h"
 #include "tools/capture/HostControls.h"
 #include "tools/capture/MediaTypes.h"
 #include "tools/capture/PropertyFrames.h"
@@ -79,6 +80,40 @@ int ApplyResolutionOption(IBaseFilter* filter, const ToolOptions& options) {
     code = WriteConfig(config.get(), record);
     if (code == ExitSuccess) PrintOut(L"resolution index set to %d\n", options.resolution);
     return code;
+}
+
+// Applies --fps to both pins the way a capture program picks a rate: the
+// pin's current format with another frame interval, through SetFormat.
+HRESULT SetPinFrameRate(IBaseFilter* filter, const GUID& category, long framesPerSecond) {
+    ComPtr<IPin> pin;
+    RETURN_IF_FAILED(FindPinByCategory(filter, category, pin));
+    ComPtr<IAMStreamConfig> config;
+    RETURN_IF_FAILED(pin->QueryInterface(IID_IAMStreamConfig, config.putVoid()));
+    AM_MEDIA_TYPE* format = nullptr;
+    RETURN_IF_FAILED(config->GetFormat(&format));
+    if (!format) return E_UNEXPECTED;
+    HRESULT result = E_UNEXPECTED;
+    if (format->cbFormat >= sizeof(VIDEOINFOHEADER) && format->pbFormat) {
+        // The camera's own interval for 30 frames a second, round ones below.
+        const REFERENCE_TIME interval = framesPerSecond == 30 ? 333333 : 10000000 / framesPerSecond;
+        reinterpret_cast<VIDEOINFOHEADER*>(format->pbFormat)->AvgTimePerFrame = interval;
+        result = config->SetFormat(format);
+    }
+    DeleteMediaType(format);
+    return result;
+}
+
+int ApplyFrameRateOption(IBaseFilter* filter, const ToolOptions& options) {
+    if (options.framesPerSecond == 0) return ExitSuccess;
+    for (const GUID* category : {&PIN_CATEGORY_CAPTURE, &PIN_CATEGORY_PREVIEW}) {
+        const HRESULT result = SetPinFrameRate(filter, *category, options.framesPerSecond);
+        if (FAILED(result)) {
+            PrintError(L"briscacap: the camera refused %ld frames/s: %ls\n", options.framesPerSecond,
+                       DescribeResult(result).c_str());
+            return ExitCameraFailed;
+        }
+    }
+    return ExitSuccess;
 }
 
 void PrintSettings(const CameraConfig& record) {
@@ -257,6 +292,7 @@ int StreamCamera(const ToolOptions& options, HANDLE stopEvent) {
     ComPtr<IBaseFilter> filter;
     int code = OpenCamera(options.deviceName, filter);
     if (code == ExitSuccess) code = ApplyResolutionOption(filter.get(), options);
+    if (code == ExitSuccess) code = ApplyFrameRateOption(filter.get(), options);
     if (code != ExitSuccess) return code;
     CaptureSession session(filter.get(), options, stopEvent);
     return session.Run();

@@ -49,13 +49,19 @@ bool ParseCommandName(const std::wstring& word, ToolCommand& command) {
 
 bool TakesValue(const std::wstring& option) {
     return option == L"--device" || option == L"--resolution" || option == L"--seconds" || option == L"--frames" ||
-           option == L"--avi" || option == L"--avi-frames" || option == L"--snapshot" || option == L"--preview";
+           option == L"--avi" || option == L"--avi-frames" || option == L"--snapshot" || option == L"--preview" ||
+           option == L"--fps";
+}
+
+// The rates the camera's pins deliver.
+bool IsOfferedFrameRate(long framesPerSecond) {
+    return framesPerSecond == 30 || framesPerSecond == 15 || framesPerSecond == 10 || framesPerSecond == 5;
 }
 
 // Options that only make sense for streaming.
 bool IsStreamOption(const std::wstring& option) {
     return option == L"--seconds" || option == L"--frames" || option == L"--avi" || option == L"--avi-frames" ||
-           option == L"--snapshot" || option == L"--pages" || option == L"--preview";
+           option == L"--snapshot" || option == L"--pages" || option == L"--preview" || option == L"--fps";
 }
 
 // control NAME VALUE [auto|manual]; the value's range is the camera's to judge.
@@ -190,6 +196,12 @@ bool ParseCommandLine(const std::vector<std::wstring>& arguments, ToolOptions& o
                 error = L"--avi-frames takes a number from 1 to 1000";
                 return false;
             }
+        } else if (word == L"--fps") {
+            if (!ParseWhole(value, 1, 30, number) || !IsOfferedFrameRate(number)) {
+                error = L"--fps takes one of the camera's frame rates: 30, 15, 10 or 5";
+                return false;
+            }
+            options.framesPerSecond = number;
         } else if (word == L"--snapshot") {
             options.snapshotPath = value;
         } else if (value == L"auto") {  // --preview
@@ -237,6 +249,7 @@ const wchar_t* UsageText() {
            L"  briscacap stream [options]          stream from both pins and print a summary\n"
            L"      --seconds S       stream for S seconds (default 5 unless --frames is given)\n"
            L"      --frames N        stop after N captured frames\n"
+           L"      --fps N           stream at 30, 15, 10 or 5 frames a second (default 30)\n"
            L"      --avi FILE        record uncompressed video into FILE\n"
            L"      --avi-frames N    frames to record (default 10; a frame is about 18 MB)\n"
            L"      --snapshot FILE   save the latest frame as a PNG picture\n"

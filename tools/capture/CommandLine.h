@@ -26,6 +26,7 @@ struct ToolOptions {
     long frameLimit = 0;       // 0 = no limit
     std::wstring aviPath;
     long aviFrames = 10;       // frames written to the AVI file
+    long framesPerSecond = 0;  // --fps: 30, 15, 10 or 5; 0 = the camera's rate
     std::wstring snapshotPath;
     bool showPages = false;
     PreviewMode preview = PreviewMode::Automatic;
