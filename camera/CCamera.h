@@ -98,8 +98,6 @@ class CCamera {
     // no frame has arrived since it opened. The reader must not call the
     // controller.
     template <class Reader> LONG ReadLatestFrame(Reader&& reader);
-    // Counts a frame handed downstream by the capture pin.
-    void CountDelivery() { InterlockedIncrement(&m_FramesDelivered); }
     // The size of the open camera's picture; empty while closed.
     PictureLayout FrameLayout();
 

@@ -180,10 +180,14 @@ HRESULT CapturePin::FillCaptureSample(IMediaSample* sample)
     const LONG sequence = CopyFrameInto(sample, &arrivalCounter);
     if (sequence == 0) return SkipSample;
     m_LastSeen = sequence;
+    // The graph may have paused meanwhile: a frame from the pause is not sent.
+    if (!WaitUntilRunning()) return SkipSample;
+    const REFERENCE_TIME arrival = StreamTimeOf(arrivalCounter);
+    if (arrival < m_StreamFloor) return SkipSample;
 
     m_Schedule.Take(sequence, PinTime(arrivalCounter));
     REFERENCE_TIME start, stop;
-    m_Schedule.Stamp(StreamTimeOf(arrivalCounter), &start, &stop);
+    m_Schedule.Stamp(arrival, &start, &stop);
     if (!Admit(start)) return SkipSample;
     sample->SetTime(&start, &stop);
     CountDelivery();

@@ -680,6 +680,237 @@ TEST_F(FrameProductionTest, StopReturnsWhileDownstreamAsksThePinAboutTypes)
     EXPECT_EQ(3, answered.load());
 }
 
+// The capture pin's type as a host would set it: an offered size at a rate.
+struct ChosenType {
+    ChosenType(IPin* pin, int index, REFERENCE_TIME interval)
+    {
+        ComPtr<IAMStreamConfig> config;
+        VIDEO_STREAM_CONFIG_CAPS caps;
+        if (SUCCEEDED(pin->QueryInterface(IID_IAMStreamConfig, config.putVoid())))
+            config->GetStreamCaps(index, &type, reinterpret_cast<BYTE*>(&caps));
+        if (type) reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat)->AvgTimePerFrame = interval;
+    }
+    ~ChosenType() { DeleteTypeRecord(type); }
+    AM_MEDIA_TYPE* type = nullptr;
+};
+
+HRESULT SetFormat(IPin* pin, AM_MEDIA_TYPE* type)
+{
+    ComPtr<IAMStreamConfig> config;
+    RETURN_IF_FAILED(pin->QueryInterface(IID_IAMStreamConfig, config.putVoid()));
+    return config->SetFormat(type);
+}
+
+REFERENCE_TIME ConnectedInterval(IPin* pin)
+{
+    MediaTypeRecord type;
+    if (pin->ConnectionMediaType(&type) != S_OK || type.cbFormat < sizeof(VIDEOINFOHEADER)) return -1;
+    return reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame;
+}
+
+// 15 frames a second chosen by SetFormat, 5 by the type of the connection:
+// the pin delivers every second (sixth) camera frame, evenly, and says so.
+TEST_F(FrameProductionTest, ThePinDeliversTheFrameRateItsTypeAsksFor)
+{
+    struct Case {
+        bool bySetFormat;
+        REFERENCE_TIME interval;
+        int framesApart;
+    };
+    for (const Case& c : {Case{true, 666666, 2}, Case{false, 2000000, 6}}) {
+        SCOPED_TRACE(c.interval);
+        ASSERT_EQ(S_OK, m_Graph.Create(m_Filter.get()));
+        ComPtr<IPin> pin;
+        ASSERT_EQ(S_OK, m_Filter->FindPin(L"1", pin.put()));
+        ChosenType small(pin.get(), 3, c.interval);
+        ASSERT_NE(nullptr, small.type);
+        if (c.bySetFormat) {
+            ASSERT_EQ(S_OK, SetFormat(pin.get(), small.type));
+            ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"1"));
+        } else {
+            ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"1", small.type));
+        }
+        EXPECT_EQ(c.interval, ConnectedInterval(pin.get()));
+        RecordingSink& sink = m_Graph.m_Sinks[0];
+        sink.Clear();
+        sink.SetPictureSize(800, 600);
+        CaptureFor(3 * Second);
+
+        const std::vector<RecordedSample> samples = sink.Samples();
+        ASSERT_GE(samples.size(), 3u);
+        ExpectEachFrameOnceWithoutOverlap(samples);
+        const double rate = (samples.size() - 1) * double(Second) / (samples.back().start - samples.front().start);
+        EXPECT_NEAR(1e7 / c.interval, rate, 0.1 * 1e7 / c.interval);
+        // The square moves 8 columns a frame at 800 x 600, starting again on
+        // the left after 726: the samples are so many frames apart.
+        const int travel = 726;
+        for (size_t i = 1; i < samples.size(); ++i) {
+            const int moved = (samples[i].squareColumn - samples[i - 1].squareColumn + travel) % travel;
+            EXPECT_EQ(8 * c.framesApart, moved) << i;
+        }
+        LONG dropped = -1;
+        ComPtr<IAMDroppedFrames> counts;
+        ASSERT_EQ(S_OK, pin.queryInto(IID_IAMDroppedFrames, counts));
+        EXPECT_EQ(S_OK, counts->GetNumDropped(&dropped));
+        EXPECT_EQ(0, dropped);
+        m_Graph.Release();
+    }
+}
+
+// The counts are the pin's own: frames it delivered, and frames its rate
+// wanted that went by while downstream was still busy.
+TEST_F(FrameProductionTest, DroppedFramesAreTheOnesASlowSinkMissed)
+{
+    StoreResolution(3);
+    ASSERT_EQ(S_OK, m_Graph.Create(m_Filter.get()));
+    ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"1"));
+    ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"2"));
+    m_Graph.m_Sinks[0].SetDuringReceive([] { Sleep(100); });
+    ASSERT_TRUE(SUCCEEDED(m_Graph.Run()));
+    ASSERT_TRUE(m_Graph.m_Sinks[0].WaitForSamples(15));
+    ASSERT_EQ(S_OK, m_Graph.Stop());
+
+    LONG dropped[2] = {-1, -1}, delivered[2] = {-1, -1};
+    for (int pin = 0; pin < 2; ++pin) {
+        ComPtr<IAMDroppedFrames> counts;
+        ASSERT_EQ(S_OK, m_Graph.m_Pins[pin].queryInto(IID_IAMDroppedFrames, counts));
+        ASSERT_EQ(S_OK, counts->GetNumDropped(&dropped[pin]));
+        ASSERT_EQ(S_OK, counts->GetNumNotDropped(&delivered[pin]));
+    }
+    EXPECT_EQ(static_cast<LONG>(m_Graph.m_Sinks[0].Count()), delivered[0]);
+    // About two of every three frames went by during each 100 ms delivery.
+    const LONG made = dropped[0] + delivered[0];
+    EXPECT_GT(dropped[0], delivered[0]);
+    EXPECT_LE(made, m_Object->Camera()->m_FramesReceived);
+    // The preview kept up, and counts only distinct frames.
+    EXPECT_LE(dropped[1], delivered[1] / 10);
+    EXPECT_GT(delivered[1], delivered[0]);
+    m_Graph.m_Sinks[0].SetDuringReceive(nullptr);
+}
+
+// A host's SetFormat is that pin's choice only: the other pin, the settings
+// file and the next filter keep the stored resolution.
+TEST_F(FrameProductionTest, EachPinAndEachFilterConnectsAtItsOwnChoice)
+{
+    StoreResolution(2);
+    const std::vector<unsigned char> stored = ReadWholeFile(m_Temp.Path() + "Brisca Camera.config");
+    ASSERT_EQ(S_OK, m_Graph.Create(m_Filter.get()));
+    ComPtr<IPin> capture, preview;
+    ASSERT_EQ(S_OK, m_Filter->FindPin(L"1", capture.put()));
+    ASSERT_EQ(S_OK, m_Filter->FindPin(L"2", preview.put()));
+    ChosenType small(capture.get(), 3, 0), large(preview.get(), 1, 0);
+    ASSERT_EQ(S_OK, SetFormat(capture.get(), small.type));
+    ASSERT_EQ(S_OK, SetFormat(preview.get(), large.type));
+    ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"1"));
+    ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"2"));
+    EXPECT_EQ(800, ConnectedSize(capture.get()).cx);
+    EXPECT_EQ(1600, ConnectedSize(preview.get()).cx);
+    EXPECT_EQ(stored, ReadWholeFile(m_Temp.Path() + "Brisca Camera.config"));
+    m_Graph.Release();
+
+    HRESULT created = E_FAIL;
+    ObjectBase* object = CameraFilter::Create(nullptr, &created);
+    ASSERT_NE(nullptr, object);
+    ComPtr<IBaseFilter> next;
+    ASSERT_EQ(S_OK, object->InnerQueryInterface(IID_IBaseFilter, next.putVoid()));
+    GraphFixture other;
+    ASSERT_EQ(S_OK, other.Create(next.get()));
+    ASSERT_EQ(S_OK, other.ConnectPin(L"1"));
+    EXPECT_EQ(1280, ConnectedSize(other.m_Pins[0].get()).cx);
+    other.Release();
+}
+
+// A host may connect with any type the pin lists as a capability.
+TEST_F(FrameProductionTest, EveryCapabilityTypeConnectsAndDeliversItsPicture)
+{
+    ComPtr<IPin> pin;
+    ASSERT_EQ(S_OK, m_Filter->FindPin(L"1", pin.put()));
+    for (int index = 0; index < 5; ++index) {
+        SCOPED_TRACE(index);
+        ChosenType entry(pin.get(), index, CameraFrameInterval);
+        ASSERT_NE(nullptr, entry.type);
+        const BITMAPINFOHEADER& header = reinterpret_cast<VIDEOINFOHEADER*>(entry.type->pbFormat)->bmiHeader;
+        EXPECT_EQ(S_OK, pin->QueryAccept(entry.type));
+        ASSERT_EQ(S_OK, m_Graph.Create(m_Filter.get()));
+        ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"1", entry.type));
+        EXPECT_EQ(header.biWidth, ConnectedSize(pin.get()).cx);
+        RecordingSink& sink = m_Graph.m_Sinks[0];
+        sink.Clear();
+        sink.SetPictureSize(header.biWidth, header.biHeight);
+        ASSERT_TRUE(SUCCEEDED(m_Graph.Run()));
+        ASSERT_TRUE(sink.WaitForSamples(2));
+        ASSERT_EQ(S_OK, m_Graph.Stop());
+        for (const RecordedSample& sample : sink.Samples())
+            EXPECT_TRUE(sample.showsPicture);
+        m_Graph.Release();
+    }
+}
+
+// Recording starts and stops at stream times while the preview streams on;
+// the graph hears of both, with the host's cookies.
+TEST_F(FrameProductionTest, StreamControlMakesARecordingWindowWithItsEvents)
+{
+    StoreResolution(3);
+    ASSERT_EQ(S_OK, m_Graph.Create(m_Filter.get()));
+    ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"1"));
+    ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"2"));
+    ComPtr<IAMStreamControl> control;
+    ASSERT_EQ(S_OK, m_Graph.m_Pins[0].queryInto(IID_IAMStreamControl, control));
+    const REFERENCE_TIME start = Second / 2, stop = 3 * Second / 2;
+    ASSERT_EQ(S_OK, control->StartAt(&start, 41));
+    ASSERT_EQ(S_OK, control->StopAt(&stop, FALSE, 42));
+    ComPtr<IMediaEventEx> events;
+    ASSERT_EQ(S_OK, m_Graph.m_Graph.queryInto(IID_IMediaEventEx, events));
+
+    ASSERT_TRUE(SUCCEEDED(m_Graph.Run()));
+    std::vector<std::pair<long, LONG_PTR>> heard;
+    const DWORD began = GetTickCount();
+    while (heard.size() < 2 && GetTickCount() - began < 10000) {
+        long code = 0;
+        LONG_PTR first = 0, second = 0;
+        if (events->GetEvent(&code, &first, &second, 100) != S_OK) continue;
+        if (code == EC_STREAM_CONTROL_STARTED || code == EC_STREAM_CONTROL_STOPPED) {
+            EXPECT_EQ(reinterpret_cast<LONG_PTR>(m_Graph.m_Pins[0].get()), first);
+            heard.push_back({code, second});
+        }
+        events->FreeEventParams(code, first, second);
+    }
+    const size_t previewBefore = m_Graph.m_Sinks[1].Count();
+    EXPECT_TRUE(m_Graph.m_Sinks[1].WaitForSamples(previewBefore + 5));
+    ASSERT_EQ(S_OK, m_Graph.Stop());
+
+    using Heard = std::vector<std::pair<long, LONG_PTR>>;
+    EXPECT_EQ((Heard{{EC_STREAM_CONTROL_STARTED, 41}, {EC_STREAM_CONTROL_STOPPED, 42}}), heard);
+    const std::vector<RecordedSample> recorded = m_Graph.m_Sinks[0].Samples();
+    ASSERT_FALSE(recorded.empty());
+    EXPECT_NEAR(30.0, double(recorded.size()), 4.0);
+    for (const RecordedSample& sample : recorded) {
+        EXPECT_GE(sample.start, start);
+        EXPECT_LT(sample.start, stop);
+    }
+}
+
+TEST_F(FrameProductionTest, ASuggestedBufferCountIsWhatTheConnectionGets)
+{
+    StoreResolution(3);
+    ASSERT_EQ(S_OK, m_Graph.Create(m_Filter.get()));
+    ComPtr<IPin> pin;
+    ASSERT_EQ(S_OK, m_Filter->FindPin(L"1", pin.put()));
+    ComPtr<IAMBufferNegotiation> negotiation;
+    ASSERT_EQ(S_OK, pin.queryInto(IID_IAMBufferNegotiation, negotiation));
+    const ALLOCATOR_PROPERTIES suggested = {8, -1, -1, -1};
+    ASSERT_EQ(S_OK, negotiation->SuggestAllocatorProperties(&suggested));
+    ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"1"));
+    ALLOCATOR_PROPERTIES granted = {};
+    ASSERT_EQ(S_OK, negotiation->GetAllocatorProperties(&granted));
+    EXPECT_EQ(8, granted.cBuffers);
+    EXPECT_GE(granted.cbBuffer, 800 * 600 * 3);
+    m_Graph.m_Sinks[0].SetPictureSize(800, 600);
+    ASSERT_TRUE(SUCCEEDED(m_Graph.Run()));
+    EXPECT_TRUE(m_Graph.m_Sinks[0].WaitForSamples(3));
+    ASSERT_EQ(S_OK, m_Graph.Stop());
+}
+
 TEST_F(FrameProductionTest, ASecondFilterCannotTakeTheCameraFromTheFirst)
 {
     StoreResolution(3);

@@ -64,6 +64,9 @@ TEST(CaptureToolCommandLine, AcceptsAndRefuses) {
         {{L"--resolution", L"3"}, true},
         {{L"stream", L"--seconds", L"2.5", L"--avi", L"a.avi", L"--snapshot", L"s.png"}, true},
         {{L"stream", L"--frames", L"20", L"--preview", L"null", L"--pages"}, true},
+        {{L"stream", L"--fps", L"15"}, true},
+        {{L"stream", L"--fps", L"20"}, false},              // not one of the camera's rates
+        {{L"info", L"--fps", L"5"}, false},
         {{L"record"}, false},                               // no such command
         {{L"stream", L"--seconds"}, false},                 // missing value
         {{L"stream", L"--seconds", L"0"}, false},
