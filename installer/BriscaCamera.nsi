@@ -17,6 +17,10 @@
 ;      the installer rolls back what it did, the uninstaller removes nothing
 ;   6  installer only: a file could not be written (a running program may
 ;      hold it); what this run did is rolled back
+;   7  uninstaller only: a file it is to remove is in use; nothing was changed
+;   8  uninstaller only: a file could not be removed once the modules were
+;      unregistered; it is removed at the next restart, and while the entry
+;      stays (with the uninstaller), running it again finishes the removal
 ; The optional virtual camera (/VCAM) never changes the exit code: where it
 ; cannot be added (Windows 10, 32-bit Windows) the installer says so and
 ; carries on.
@@ -48,6 +52,7 @@ SetCompressor /SOLID lzma
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 !define UNINSTALLER "Uninstall.exe"
 !define MODULE "QuillonFilter.dll"
+!define CAMERA_SERVER_KEY "Software\Classes\CLSID\{FE4F5263-11D5-4724-95BA-A978983B6369}\InprocServer32"
 !define LIBRARY "QuillonSDK.dll"
 !define MACHINE_I386 0x014c
 !define MACHINE_AMD64 0x8664
@@ -56,6 +61,16 @@ SetCompressor /SOLID lzma
 !define EXIT_NO_LIBRARY 4
 !define EXIT_REGISTRATION 5
 !define EXIT_FILE 6
+!define EXIT_IN_USE 7
+!define EXIT_LEFT_FOR_RESTART 8
+
+!define GENERIC_WRITE 0x40000000
+!define DELETE 0x00010000
+!define FILE_SHARE_ALL 7
+!define OPEN_EXISTING 3
+!define MOVEFILE_DELAY_UNTIL_REBOOT 4
+!define ERROR_ACCESS_DENIED 5
+!define ERROR_SHARING_VIOLATION 32
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -79,7 +94,10 @@ Var Dir64       ; the 64-bit module's folder; empty on 32-bit Windows
 Var LibDir      ; the folder of the vendor's camera library
 Var Lib32       ; the camera library file for the 32-bit module
 Var Lib64       ; ... for the 64-bit module
-Var Problem     ; why the library folder cannot be used
+Var Problem     ; why the run cannot go on
+Var FileError   ; the Windows error code of the last file operation
+Var FailedFiles ; the files that failed, each with its reason, for the message
+Var Unscheduled ; "1" when a file could not be scheduled for removal at restart
 Var Unregistered32  ; "1" once this run unregistered an earlier 32-bit module
 Var Unregistered64
 Var Notice      ; what the optional virtual camera step has to say
@@ -153,6 +171,33 @@ Var Notice      ; what the optional virtual camera step has to say
     !endif
 !macroend
 
+; Adds a file to $FailedFiles with the reason $FileError gives.
+!macro DefineNoteFileFailure PREFIX
+    Function ${PREFIX}NoteFileFailure
+        Exch $0
+        ${If} $FailedFiles != ""
+            StrCpy $FailedFiles "$FailedFiles, "
+        ${EndIf}
+        ${If} $FileError = ${ERROR_SHARING_VIOLATION}
+            StrCpy $FailedFiles "$FailedFiles$0 (in use by a running program)"
+        ${ElseIf} $FileError = ${ERROR_ACCESS_DENIED}
+            StrCpy $FailedFiles "$FailedFiles$0 (access denied)"
+        ${ElseIf} $FileError = 0
+            StrCpy $FailedFiles "$FailedFiles$0 (still there after deleting it)"
+        ${Else}
+            StrCpy $FailedFiles "$FailedFiles$0 (Windows error $FileError)"
+        ${EndIf}
+        Pop $0
+    FunctionEnd
+!macroend
+!insertmacro DefineNoteFileFailure ""
+!insertmacro DefineNoteFileFailure "un."
+
+!macro NoteFileFailure PATH
+    Push "${PATH}"
+    !insertmacro CallShared NoteFileFailure
+!macroend
+
 !macro Fail CODE TEXT
     SetErrorLevel ${CODE}
     Push "${TEXT}"
@@ -212,6 +257,25 @@ Var Notice      ; what the optional virtual camera step has to say
     Push ${BITS}
     !insertmacro CallShared Regsvr32
     Pop ${RESULT}
+!macroend
+
+; Every file the installer writes but the uninstaller. For each: the folder
+; variable, the file name and the backup name (one backup folder holds both
+; bitnesses' files).
+!macro ForEachProductFile MACRO
+    !insertmacro ${MACRO} $Dir32 ${MODULE} 32-${MODULE}
+    !insertmacro ${MACRO} $Dir32 ${LIBRARY} 32-${LIBRARY}
+    ${If} ${RunningX64}
+        !insertmacro ${MACRO} $Dir64 ${MODULE} 64-${MODULE}
+        !insertmacro ${MACRO} $Dir64 ${LIBRARY} 64-${LIBRARY}
+    ${EndIf}
+    !insertmacro ${MACRO} $INSTDIR briscacap.exe briscacap.exe
+    !insertmacro ${MACRO} $INSTDIR README.txt README.txt
+!macroend
+
+!macro ForEachInstalledFile MACRO
+    !insertmacro ForEachProductFile ${MACRO}
+    !insertmacro ${MACRO} $INSTDIR ${UNINSTALLER} ${UNINSTALLER}
 !macroend
 
 ; ---------------------------------------------------------------------------
@@ -371,24 +435,13 @@ Function CheckLibraryFolder
     ${EndIf}
 FunctionEnd
 
-; Every file the installer writes. For each: the folder variable, the file
-; name and the backup name (one backup folder holds both bitnesses' files).
-!macro ForEachInstalledFile MACRO
-    !insertmacro ${MACRO} $Dir32 ${MODULE} 32-${MODULE}
-    !insertmacro ${MACRO} $Dir32 ${LIBRARY} 32-${LIBRARY}
-    ${If} ${RunningX64}
-        !insertmacro ${MACRO} $Dir64 ${MODULE} 64-${MODULE}
-        !insertmacro ${MACRO} $Dir64 ${LIBRARY} 64-${LIBRARY}
-    ${EndIf}
-    !insertmacro ${MACRO} $INSTDIR briscacap.exe briscacap.exe
-    !insertmacro ${MACRO} $INSTDIR README.txt README.txt
-    !insertmacro ${MACRO} $INSTDIR ${UNINSTALLER} ${UNINSTALLER}
-!macroend
-
-; A copy through CopyFileW: a failure sets the error flag instead of asking.
+; A copy through CopyFileW: a failure sets the error flag instead of asking,
+; and adds the target to $FailedFiles.
 !macro CopyOneFile SOURCE TARGET
-    System::Call 'kernel32::CopyFileW(w "${SOURCE}", w "${TARGET}", i 0) i .r0'
+    System::Call 'kernel32::CopyFileW(w "${SOURCE}", w "${TARGET}", i 0) i .r0 ?e'
+    Pop $FileError
     ${If} $0 = 0
+        !insertmacro NoteFileFailure "${TARGET}"
         SetErrors
     ${EndIf}
 !macroend
@@ -542,16 +595,18 @@ Section "-Install"
         !insertmacro UnregisterEarlier $Dir64 64 $Unregistered64
     ${EndIf}
     ClearErrors
+    StrCpy $FailedFiles ""
     !insertmacro ForEachInstalledFile BackUpFile
     ${If} ${Errors}
         ; No file was replaced yet, and without its backup none may be removed.
         Call RegisterEarlierAgain
-        !insertmacro Fail ${EXIT_FILE} "The files of the earlier installation could not be read; nothing was changed."
+        !insertmacro Fail ${EXIT_FILE} "The files of the earlier installation could not be read: $FailedFiles; nothing was changed."
         Abort
     ${EndIf}
 
     DetailPrint "Copying the files"
     ClearErrors
+    StrCpy $FailedFiles ""
     CreateDirectory $Dir32
     !insertmacro CopyOneFile "$PLUGINSDIR\new32\${MODULE}" "$Dir32\${MODULE}"
     !insertmacro CopyOneFile $Lib32 "$Dir32\${LIBRARY}"
@@ -566,8 +621,10 @@ Section "-Install"
     !insertmacro CopyOneFile "$PLUGINSDIR\new\README.txt" "$INSTDIR\README.txt"
     !insertmacro CopyOneFile "$PLUGINSDIR\new\${UNINSTALLER}" "$INSTDIR\${UNINSTALLER}"
     ${If} ${Errors}
+        ; Named before the rollback, whose own copies may fail the same way.
+        StrCpy $Problem "Could not write $FailedFiles; the installation was rolled back."
         Call RollBack
-        !insertmacro Fail ${EXIT_FILE} "The files could not be copied into $INSTDIR (is a program using the camera still running?); the installation was rolled back."
+        !insertmacro Fail ${EXIT_FILE} $Problem
         Abort
     ${EndIf}
 
@@ -605,8 +662,18 @@ Function un.onInit
     Call un.RequireAdmin
 FunctionEnd
 
+; A module is unregistered only while its camera is registered: an uninstall
+; run again after one that left files behind finds the modules unregistered,
+; and unregistering one a second time fails.
 !macro UnregisterOrStop FOLDER BITS
+    SetRegView ${BITS}
+    ClearErrors
+    ReadRegStr $0 HKLM "${CAMERA_SERVER_KEY}" ""
+    ${If} ${RunningX64}
+        SetRegView 64
+    ${EndIf}
     ${If} ${FileExists} "${FOLDER}\${MODULE}"
+    ${AndIfNot} ${Errors}
         DetailPrint "Unregistering the ${BITS}-bit ${MODULE}"
         !insertmacro Regsvr32 "/s /u" "${FOLDER}\${MODULE}" ${BITS} $0
         ${If} $0 != 0
@@ -616,9 +683,60 @@ FunctionEnd
     ${EndIf}
 !macroend
 
+; A file that cannot be opened for writing and deleting cannot be removed
+; either: a module that a running program has loaded, for one.
+!macro CheckRemovable FOLDER NAME BACKUP
+    ${If} ${FileExists} "${FOLDER}\${NAME}"
+        System::Call 'kernel32::CreateFileW(w "${FOLDER}\${NAME}", i ${GENERIC_WRITE}|${DELETE}, i ${FILE_SHARE_ALL}, p 0, i ${OPEN_EXISTING}, i 0, p 0) p .r0 ?e'
+        Pop $FileError
+        ${If} $0 P= -1
+            !insertmacro NoteFileFailure "${FOLDER}\${NAME}"
+        ${Else}
+            System::Call 'kernel32::CloseHandle(p r0)'
+        ${EndIf}
+    ${EndIf}
+!macroend
+
+; A file that cannot be deleted is added to $FailedFiles and scheduled for
+; removal at the next restart.
+!macro RemoveFile FOLDER NAME BACKUP
+    ${If} ${FileExists} "${FOLDER}\${NAME}"
+        System::Call 'kernel32::DeleteFileW(w "${FOLDER}\${NAME}") i .r0 ?e'
+        Pop $FileError
+        ; A deletion can report success and leave the file (Wine does where
+        ; the folder refuses it): what counts is that the file is gone.
+        ${If} ${FileExists} "${FOLDER}\${NAME}"
+            ${If} $0 <> 0
+                StrCpy $FileError 0
+            ${EndIf}
+            !insertmacro NoteFileFailure "${FOLDER}\${NAME}"
+            System::Call 'kernel32::MoveFileExW(w "${FOLDER}\${NAME}", p 0, i ${MOVEFILE_DELAY_UNTIL_REBOOT}) i .r0'
+            ${If} $0 = 0
+                StrCpy $Unscheduled 1
+            ${EndIf}
+        ${EndIf}
+    ${EndIf}
+!macroend
+
+!macro FailLeftForRestart TEXT
+    ${If} $Unscheduled == 1
+        !insertmacro Fail ${EXIT_LEFT_FOR_RESTART} "Could not remove $FailedFiles, nor schedule all of them for removal at the next restart: remove them by hand. ${TEXT}"
+    ${Else}
+        !insertmacro Fail ${EXIT_LEFT_FOR_RESTART} "Could not remove $FailedFiles; they are removed at the next restart. ${TEXT}"
+    ${EndIf}
+!macroend
+
 ; Removes exactly what the installer added; the user's settings file
-; (Brisca Camera.config in the temporary folder) stays.
+; (Brisca Camera.config in the temporary folder) stays. Nothing is changed
+; unless every file can be removed.
 Section "Uninstall"
+    StrCpy $FailedFiles ""
+    !insertmacro ForEachProductFile CheckRemovable
+    ${If} $FailedFiles != ""
+        !insertmacro Fail ${EXIT_IN_USE} "Nothing was removed: cannot remove $FailedFiles. Close the programs that use the camera and run the uninstaller again."
+        Abort
+    ${EndIf}
+
     ${If} ${RunningX64}
         !insertmacro UnregisterOrStop $Dir64 64
     ${EndIf}
@@ -635,17 +753,23 @@ Section "Uninstall"
         DetailPrint "briscacap answered $0: $1"
     ${EndIf}
 
-    Delete "$Dir32\${MODULE}"
-    Delete "$Dir32\${LIBRARY}"
-    ${If} ${RunningX64}
-        Delete "$Dir64\${MODULE}"
-        Delete "$Dir64\${LIBRARY}"
+    StrCpy $Unscheduled ""
+    !insertmacro ForEachProductFile RemoveFile
+    ${If} $FailedFiles != ""
+        !insertmacro FailLeftForRestart "${PRODUCT} stays in the list of installed programs: run its uninstaller again to finish."
+        Abort
     ${EndIf}
-    Delete "$INSTDIR\briscacap.exe"
-    Delete "$INSTDIR\README.txt"
-    Delete "$INSTDIR\${UNINSTALLER}"
+    ; Run in place (_?=), the uninstaller cannot remove itself.
+    ${If} $EXEPATH != "$INSTDIR\${UNINSTALLER}"
+        !insertmacro RemoveFile $INSTDIR ${UNINSTALLER} ${UNINSTALLER}
+    ${EndIf}
     RMDir $Dir32
     RMDir $INSTDIR
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    ${If} $FailedFiles != ""
+        RMDir /REBOOTOK $INSTDIR
+        !insertmacro FailLeftForRestart "Everything else was removed."
+        Abort
+    ${EndIf}
     SetErrorLevel 0
 SectionEnd

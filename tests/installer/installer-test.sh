@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The installer and its uninstaller under Wine, silent, each group of cases in
 # a fresh prefix of its own: a 64-bit one for a fresh install, an install over
-# it, a failed registration and the uninstall; a second 64-bit one for the
-# runs that must install nothing; a 32-bit one for 32-bit Windows.
-# Usage: installer-test.sh WORK_DIR INSTALLER VERSION I686_BIN X86_64_BIN REFUSING_LIBRARY
+# it, a failed registration, a module held by a running program and the
+# uninstall; a second 64-bit one for the runs that must install nothing and an
+# uninstall that cannot delete; a 32-bit one for 32-bit Windows.
+# Usage: installer-test.sh WORK_DIR INSTALLER VERSION I686_BIN X86_64_BIN REFUSING_LIBRARY HOLDER
 # Exit code 77 (skipped) where the installer cannot run here.
 set -euo pipefail
 work="$1"
@@ -12,6 +13,7 @@ version="$3"
 i686_bin="$4"
 x86_64_bin="$5"
 refusing_library="$6"
+holder="$7"
 . "$(dirname "$0")/../../scripts/wine-common.sh"
 
 if ! quillon_host_runs_32bit; then
@@ -27,6 +29,7 @@ if [ ! -f "$installer" ]; then
     echo "FAILED: both builds are there but the installer $installer is not"
     exit 1
 fi
+[ -f "$holder" ] || { echo "FAILED: $holder is missing (build/i686's target ModuleHolder)"; exit 1; }
 
 export WINEDEBUG=-all
 rm -rf "$work/prefixes" "$work/files"
@@ -108,6 +111,27 @@ registry_clean() {
     ! grep -qi 'FE4F5263-11D5-4724-95BA-A978983B6369\|Brisca Camera' "$WINEPREFIX/system.reg"
 }
 no_program_folders() { [ ! -e "$dir64" ] && [ ! -e "$dir32" ]; }
+# Run in place, the uninstaller leaves itself: the only file left.
+only_the_uninstaller_left() {
+    [ ! -e "$dir32" ] && [ "$(ls -A "$dir64")" = Uninstall.exe ] && ! has_uninstall_entry
+}
+uninstall_in_place() {  # exit code in $status
+    command_line '"C:\Program Files\Brisca Camera\Uninstall.exe" /S _?=C:\Program Files\Brisca Camera'
+}
+has_uninstall_entry() { test -n "$(registry_value "$uninstall_key" DisplayName 64)"; }
+
+# A running program that has loaded a module, until release_module.
+hold_module() {  # hold_module WINDOWS_PATH
+    rm -f "$work/files/release"
+    quillon_wine "$holder" "$1" "$(windows_path "$work/files/release")" >"$work/files/holder.txt" 2>&1 &
+    holder_pid=$!
+    for _ in $(seq 1 200); do
+        grep -q loaded "$work/files/holder.txt" && return 0
+        kill -0 "$holder_pid" 2>/dev/null && sleep 0.1 || return 1
+    done
+    return 1
+}
+release_module() { touch "$work/files/release"; wait "$holder_pid" || true; }
 
 # The vendor's libraries, played by the simulated ones with a mark appended, so
 # that the installed copies show which file they came from; in a folder whose
@@ -180,13 +204,29 @@ echo "== an uninstaller that cannot unregister removes nothing"
 cp "$dir64/QuillonSDK.dll" "$work/files/good64.dll" || true
 cp "$refusing_library" "$dir64/QuillonSDK.dll" || true
 # Run in place (_?=, unquoted) to get its exit code.
-command_line '"C:\Program Files\Brisca Camera\Uninstall.exe" /S _?=C:\Program Files\Brisca Camera'
+uninstall_in_place
 check "the uninstaller fails with exit code 5" test "$status" -eq 5
 check "the modules stay" test -f "$dir64/QuillonFilter.dll" -a -f "$dir32/QuillonFilter.dll"
-check "the uninstall entry stays" test -n "$(registry_value "$uninstall_key" DisplayName 64)"
+check "the uninstall entry stays" has_uninstall_entry
 cp "$work/files/good64.dll" "$dir64/QuillonSDK.dll" || true
 
-echo "== silent uninstall"
+echo "== a running program holds the 32-bit module"
+held='C:\Program Files (x86)\Brisca Camera\QuillonFilter.dll'
+check "the holder has loaded the installed 32-bit module" hold_module "$held"
+fingerprint >"$work/files/before.md5"
+setup /S /SIMULATED
+check "installing over it fails with exit code 6" test "$status" -eq 6
+check "it names the file in use, in its own folder" said "Could not write ${held//\\/\\\\} (in use by a running program)"
+uninstall_in_place
+check "the uninstaller fails with exit code 7" test "$status" -eq 7
+check "it names the file in use and says why" said "cannot remove ${held//\\/\\\\} (in use by a running program)"
+fingerprint >"$work/files/after.md5"
+check "every installed file is as before" cmp -s "$work/files/before.md5" "$work/files/after.md5"
+check "both modules are still registered" registered_at_installed_paths
+check "the uninstall entry stays" has_uninstall_entry
+release_module
+
+echo "== silent uninstall, once the program that held the module has ended"
 settings="$WINEPREFIX/drive_c/users/$(id -un)/Temp/Brisca Camera.config"
 check "streaming left the user's settings file" test -f "$settings"
 uninstall() {  # the uninstaller as the uninstall entry starts it, silent
@@ -221,6 +261,33 @@ setup /S "/LIBDIR=$(windows_path "$refusing")"
 check "a failed registration on a fresh system: exit code 5" test "$status" -eq 5
 check "nothing is left in the program folders" no_program_folders
 check "nothing is left in the registry" registry_clean
+
+echo "== an uninstall that cannot delete a file once it has unregistered the modules"
+# Its files can be opened, but not deleted: a folder that is read-only for a
+# user, immutable for root (where chattr works); a probe file shows which.
+lock_folder() { : >"$1/probe" && chmod a-w "$1" && { chattr +i "$1" 2>/dev/null; ! rm -f "$1/probe" 2>/dev/null; }; }
+unlock_folder() { chattr -i "$1" 2>/dev/null || true; chmod u+w "$1"; rm -f "$1/probe"; }
+pending_removal() {
+    quillon_wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' \
+        /v PendingFileRenameOperations 2>/dev/null | grep -qF "$1"
+}
+setup /S /SIMULATED
+check "the installer succeeds" test "$status" -eq 0
+if lock_folder "$dir32"; then
+    uninstall_in_place
+    unlock_folder "$dir32"
+    check "the uninstaller fails with exit code 8" test "$status" -eq 8
+    check "it names the file and the restart" said "Could not remove ${held//\\/\\\\} (.*); they are removed at the next restart"
+    check "the file is to be removed at the next restart" pending_removal "$held"
+    check "the uninstall entry and the uninstaller stay" eval 'has_uninstall_entry && test -f "$dir64/Uninstall.exe"'
+    # Run again before the restart, it finds the modules unregistered and finishes.
+    uninstall_in_place
+    check "the uninstaller run again succeeds" test "$status" -eq 0
+    check "only the uninstaller is left, and no entry" only_the_uninstaller_left
+else
+    unlock_folder "$dir32"
+    echo "skipped: no folder here keeps its files from being deleted"
+fi
 
 echo "== 32-bit Windows"
 fresh_prefix installed32 win32
