@@ -107,7 +107,10 @@ bool CapturePin::WaitUntilRunning()
         const HRESULT hr = m_ParentFilter->StreamTime(&now);
         if (hr == VFW_E_NO_CLOCK) return true;
         if (SUCCEEDED(hr) && m_ParentFilter->State() == State_Running && now >= 0) {
-            if (waited) m_StreamFloor = now;
+            if (waited) {
+                m_StreamFloor = now;
+                m_Schedule.Resume();
+            }
             return true;
         }
         if (PollCommand(nullptr)) return false;
@@ -208,8 +211,10 @@ HRESULT CapturePin::FillPreviewSample(IMediaSample* sample)
 {
     const REFERENCE_TIME interval = m_Schedule.Interval() / 10000;
     const DWORD patience = interval > FrameWaitMilliseconds ? static_cast<DWORD>(interval) : FrameWaitMilliseconds;
-    if (WaitForDueFrame(patience) == FrameWait::Command) return SkipSample;
+    // Spaced before the wait, so that a frame arriving during the pause is
+    // still the one shown next.
     KeepPreviewSpacing();
+    if (WaitForDueFrame(patience) == FrameWait::Command) return SkipSample;
 
     LONGLONG arrivalCounter = 0;
     const LONG sequence = CopyFrameInto(sample, &arrivalCounter);

@@ -12,6 +12,9 @@ class FrameSchedule {
   public:
     // Starts afresh at a frame interval (100 ns); 0 or less means the camera's.
     void Start(REFERENCE_TIME interval);
+    // Goes on after the stream paused: the frames made meanwhile count as
+    // neither delivered nor dropped.
+    void Resume() { m_HasTaken = false; }
     REFERENCE_TIME Interval() const { return m_Interval; }
 
     // Whether a frame that arrived at `arrival` is one the pin's rate wants.

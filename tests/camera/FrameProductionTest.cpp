@@ -193,6 +193,15 @@ class FrameProductionTest : public testing::Test {
         return SUCCEEDED(m_Object->StreamTime(&now)) ? now : LLONG_MIN;
     }
 
+    // A graph with both pins connected at the stored resolution.
+    void ConnectBothPinsAt(int resolution)
+    {
+        StoreResolution(resolution);
+        ASSERT_EQ(S_OK, m_Graph.Create(m_Filter.get()));
+        ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"1"));
+        ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"2"));
+    }
+
     // Streams the capture pin of a graph until its samples span `span`.
     void CaptureFor(REFERENCE_TIME span)
     {
@@ -404,10 +413,7 @@ TEST_F(FrameProductionTest, CaptureSendsEachFrameOnceStampedWhenItArrived)
     for (int resolution : {3, 0}) {
         SCOPED_TRACE(resolution);
         const CameraResolution size = CameraResolutions[resolution];
-        StoreResolution(resolution);
-        ASSERT_EQ(S_OK, m_Graph.Create(m_Filter.get()));
-        ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"1"));
-        ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"2"));
+        ASSERT_NO_FATAL_FAILURE(ConnectBothPinsAt(resolution));
         m_Graph.m_Sinks[0].Clear();
         m_Graph.m_Sinks[0].SetPictureSize(size.width, size.height);
         m_Graph.m_Sinks[0].SetProbe([this] { return StreamTimeNow(); });
@@ -454,10 +460,7 @@ TEST_F(FrameProductionTest, WithoutAClockCaptureStampsCountRealTimeFromTheStart)
 
 TEST_F(FrameProductionTest, APausedGraphShowsThePreviewButCapturesOnlyOnceItRuns)
 {
-    StoreResolution(3);
-    ASSERT_EQ(S_OK, m_Graph.Create(m_Filter.get()));
-    ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"1"));
-    ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"2"));
+    ASSERT_NO_FATAL_FAILURE(ConnectBothPinsAt(3));
     for (RecordingSink& sink : m_Graph.m_Sinks)
         sink.SetPictureSize(800, 600);
     m_Graph.m_Sinks[0].SetProbe([this] { return StreamTimeNow(); });
@@ -761,10 +764,7 @@ TEST_F(FrameProductionTest, ThePinDeliversTheFrameRateItsTypeAsksFor)
 // wanted that went by while downstream was still busy.
 TEST_F(FrameProductionTest, DroppedFramesAreTheOnesASlowSinkMissed)
 {
-    StoreResolution(3);
-    ASSERT_EQ(S_OK, m_Graph.Create(m_Filter.get()));
-    ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"1"));
-    ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"2"));
+    ASSERT_NO_FATAL_FAILURE(ConnectBothPinsAt(3));
     m_Graph.m_Sinks[0].SetDuringReceive([] { Sleep(100); });
     ASSERT_TRUE(SUCCEEDED(m_Graph.Run()));
     ASSERT_TRUE(m_Graph.m_Sinks[0].WaitForSamples(15));
@@ -850,10 +850,7 @@ TEST_F(FrameProductionTest, EveryCapabilityTypeConnectsAndDeliversItsPicture)
 // the graph hears of both, with the host's cookies.
 TEST_F(FrameProductionTest, StreamControlMakesARecordingWindowWithItsEvents)
 {
-    StoreResolution(3);
-    ASSERT_EQ(S_OK, m_Graph.Create(m_Filter.get()));
-    ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"1"));
-    ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"2"));
+    ASSERT_NO_FATAL_FAILURE(ConnectBothPinsAt(3));
     ComPtr<IAMStreamControl> control;
     ASSERT_EQ(S_OK, m_Graph.m_Pins[0].queryInto(IID_IAMStreamControl, control));
     const REFERENCE_TIME start = Second / 2, stop = 3 * Second / 2;

@@ -97,6 +97,10 @@ TEST(FrameScheduleTest, FramesMissedWhileDownstreamWasBusyAreDropped)
         ASSERT_TRUE(schedule.IsDue(c.nextTaken * Frame));
         schedule.Take(c.nextTaken, c.nextTaken * Frame);
         EXPECT_EQ(c.dropped, schedule.Dropped());
+        // Frames made while the stream was paused are not dropped.
+        schedule.Resume();
+        schedule.Take(40, 40 * Frame);
+        EXPECT_EQ(c.dropped, schedule.Dropped());
         schedule.Start(c.interval);
         EXPECT_EQ(0, schedule.Dropped());
     }
