@@ -284,7 +284,7 @@ class MediaSourceTest : public testing::Test {
     ComPtr<IMFMediaSource> NewSource()
     {
         HRESULT result = E_UNEXPECTED;
-        ObjectBase* object = CameraMediaSource::Create(nullptr, &result);
+        ObjectBase* object = CameraMediaSource::Create(nullptr, nullptr, &result);
         EXPECT_EQ(S_OK, result);
         ComPtr<IMFMediaSource> source;
         if (object) object->InnerQueryInterface(IID_IMFMediaSource, source.putVoid());
@@ -390,19 +390,20 @@ ComPtr<IUnknown> NewToken()
 
 TEST_F(MediaSourceTest, ListsEveryFormatNativelyWithItsAttributes)
 {
+    // The stored size first, then the others largest first.
     const struct {
         const GUID* subtype;
         UINT64 width, height, stride, bytes;
     } expected[] = {
+        {&MFVideoFormat_NV12, 1280, 960, 1280, 1843200},
+        {&MFVideoFormat_RGB32, 1280, 960, 5120, 4915200},
+        {&MFVideoFormat_RGB24, 1280, 960, 3840, 3686400},
         {&MFVideoFormat_NV12, 3032, 2016, 3032, 9168768},
         {&MFVideoFormat_RGB32, 3032, 2016, 12128, 24450048},
         {&MFVideoFormat_RGB24, 3032, 2016, 9096, 18337536},
         {&MFVideoFormat_NV12, 1600, 1200, 1600, 2880000},
         {&MFVideoFormat_RGB32, 1600, 1200, 6400, 7680000},
         {&MFVideoFormat_RGB24, 1600, 1200, 4800, 5760000},
-        {&MFVideoFormat_NV12, 1280, 960, 1280, 1843200},
-        {&MFVideoFormat_RGB32, 1280, 960, 5120, 4915200},
-        {&MFVideoFormat_RGB24, 1280, 960, 3840, 3686400},
         {&MFVideoFormat_NV12, 800, 600, 800, 720000},
         {&MFVideoFormat_RGB32, 800, 600, 3200, 1920000},
         {&MFVideoFormat_RGB24, 800, 600, 2400, 1440000},
@@ -479,6 +480,34 @@ TEST_F(MediaSourceTest, ReadsSixtyFramesInEveryFormatFromACameraOpenedAtItsSize)
         EXPECT_EQ(format.resolution, LastOpenedResolution());
         EXPECT_LT(frames.front().time, 10000000) << "stamped from the start";
         ExpectTimesFollowRealTime(frames);
+    }
+}
+
+// Wine's reader takes the first listed type for the current one and sets
+// nothing when it is chosen again; the source lists its current type first.
+TEST_F(MediaSourceTest, TheTypeSetBeforeTheFirstReadHoldsWhateverTheStoredResolution)
+{
+    CameraConfig stored;
+    stored.m_Format.m_Resolution = 3;
+    ASSERT_EQ(1, WriteSettingsFile(stored));
+    for (const StreamFormat& chosen : {Format(3, PixelFormat::Nv12), Format(0, PixelFormat::Nv12)}) {
+        SCOPED_TRACE(chosen.Width());
+        ComPtr<IMFSourceReader> reader = NewReader(NewSource().get());
+        ComPtr<IMFMediaType> type;
+        StreamFormat listed;
+        for (DWORD index = 0; !type || listed != chosen; ++index) {
+            ASSERT_EQ(S_OK,
+                      reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, index, type.put()));
+            ASSERT_TRUE(FindStreamFormat(type.get(), &listed));
+        }
+        ASSERT_EQ(S_OK,
+                  reader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, type.get()));
+        for (int read = 0; read < 20; ++read) {
+            const ReadFrame frame = ReadOneFrame(reader.get());
+            ASSERT_EQ(S_OK, frame.result);
+            ASSERT_TRUE(ShowsSimBars(chosen, frame.bytes)) << "read " << read;
+        }
+        EXPECT_EQ(chosen.resolution, LastOpenedResolution());
     }
 }
 
@@ -657,7 +686,7 @@ TEST_F(MediaSourceTest, OffersNoServiceNoCameraPropertySetAndNoAggregation)
     ASSERT_EQ(S_OK, source->QueryInterface(IID_IMFMediaSourceEx, extended.putVoid()));
     EXPECT_EQ(S_OK, extended->SetD3DManager(source.get()));
     HRESULT refused = S_OK;
-    EXPECT_EQ(nullptr, CreateCameraMediaSource(source.get(), &refused));
+    EXPECT_EQ(nullptr, CameraMediaSource::Create(source.get(), nullptr, &refused));
     EXPECT_EQ(CLASS_E_NOAGGREGATION, refused);
     source->AddRef();
     EXPECT_EQ(4u, source->Release()) << "the test's source, services, control and extended";
