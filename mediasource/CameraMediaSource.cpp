@@ -33,14 +33,8 @@ ObjectBase* CameraMediaSource::Create(IUnknown* owner, IMFAttributes* attributes
 {
     HRESULT unused;
     HRESULT& status = result ? *result : unused;
-    if (owner) {
-        status = CLASS_E_NOAGGREGATION;
-        return nullptr;
-    }
-    if (!MediaFoundation()) {
-        status = MediaFoundationMissing;
-        return nullptr;
-    }
+    status = CheckMediaObjectCreation(owner);
+    if (FAILED(status)) return nullptr;
     CameraMediaSource* source = new (std::nothrow) CameraMediaSource();
     if (!source) {
         status = E_OUTOFMEMORY;

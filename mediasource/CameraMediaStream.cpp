@@ -315,12 +315,14 @@ void CameraMediaStream::StopLocked(bool announce)
 void CameraMediaStream::Shutdown()
 {
     UniqueHandle worker;
+    ComPtr<IMFVideoSampleAllocatorEx> allocator; // the giver's, let go at once
     {
         ScopedLock lock(&m_Lock);
         m_State = State::ShutDown;
         ++m_Generation;
         m_Requests.clear();
         m_Source = nullptr;
+        allocator = std::move(m_Allocator);
         worker = std::move(m_Worker);
         m_Wake.WakeAll();
     }

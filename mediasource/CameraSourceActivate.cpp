@@ -15,14 +15,8 @@ ObjectBase* CameraSourceActivate::Create(IUnknown* owner, HRESULT* result)
 {
     HRESULT unused;
     HRESULT& status = result ? *result : unused;
-    if (owner) {
-        status = CLASS_E_NOAGGREGATION;
-        return nullptr;
-    }
-    if (!MediaFoundation()) {
-        status = MediaFoundationMissing;
-        return nullptr;
-    }
+    status = CheckMediaObjectCreation(owner);
+    if (FAILED(status)) return nullptr;
     CameraSourceActivate* activate = new (std::nothrow) CameraSourceActivate();
     if (!activate) {
         status = E_OUTOFMEMORY;

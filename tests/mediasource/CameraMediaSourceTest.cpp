@@ -26,6 +26,7 @@
 #include "sdk/QuillonSim.h"
 #include "tests/support/GraphFixture.h"
 #include "tests/support/IsolatedTempDirectory.h"
+#include "tests/support/MediaFoundationSession.h"
 #include "tests/support/MessageBoxWatcher.h"
 #include "tests/support/ProcessCounters.h"
 #include "tests/support/SimCallLog.h"
@@ -261,8 +262,8 @@ class MediaSourceTest : public testing::Test {
   protected:
     void SetUp() override
     {
-        ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-        ASSERT_EQ(S_OK, MFStartup(MF_VERSION, MFSTARTUP_FULL));
+        m_Session.reset(new MediaFoundationSession());
+        ASSERT_EQ(S_OK, m_Session->Result());
         SimReset();
         m_Temp.reset(new IsolatedTempDirectory());
         m_Boxes.reset(new MessageBoxWatcher());
@@ -281,8 +282,7 @@ class MediaSourceTest : public testing::Test {
         m_Boxes.reset();
         SimReset();
         m_Temp.reset();
-        MFShutdown();
-        CoUninitialize();
+        m_Session.reset();
     }
 
     ComPtr<IMFMediaSource> NewSource()
@@ -347,6 +347,7 @@ class MediaSourceTest : public testing::Test {
     ComPtr<IMFPresentationDescriptor> m_Presentation;
     ComPtr<IMFMediaStream> m_Stream;
     std::vector<std::string> m_ExpectedBoxes; // the filter's, where a test provokes them
+    std::unique_ptr<MediaFoundationSession> m_Session;
     std::unique_ptr<IsolatedTempDirectory> m_Temp;
     std::unique_ptr<MessageBoxWatcher> m_Boxes;
     LONG m_LiveBefore = 0;
@@ -1051,10 +1052,10 @@ TEST_F(MediaSourceTest, AFrameServersStepsThroughTheModule)
         DWORD characteristics = 0;
         EXPECT_EQ(MF_E_SHUTDOWN, source->GetCharacteristics(&characteristics));
         EXPECT_EQ(MF_E_SHUTDOWN, stream->SetStreamState(FrameServer::StreamRunning));
+        EXPECT_EQ(1, allocator.References()) << "the source let the allocator go at its shutdown";
         EXPECT_EQ(S_FALSE, module.canUnloadNow()) << "objects still held";
     }
     EXPECT_TRUE(WaitUntil([&] { return module.canUnloadNow() == S_OK; }, 3000)) << "every module object gone";
-    EXPECT_EQ(1, allocator.References()) << "the source let the allocator go";
 }
 
 } // namespace

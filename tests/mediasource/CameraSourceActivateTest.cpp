@@ -8,14 +8,13 @@
 #include "mediasource/MediaFoundation.h"
 #include <mftransform.h>
 
-#include <memory>
 #include <string>
 
 #include "framework/Raii.h"
 #include "mediasource/CameraSourceActivate.h"
 #include "mediasource/MediaSourceClass.h"
-#include "sdk/QuillonSim.h"
 #include "tests/support/IsolatedTempDirectory.h"
+#include "tests/support/MediaFoundationSession.h"
 
 namespace {
 
@@ -26,19 +25,10 @@ class SourceActivateTest : public testing::Test {
   protected:
     void SetUp() override
     {
-        ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-        ASSERT_EQ(S_OK, MFStartup(MF_VERSION, MFSTARTUP_FULL));
-        SimReset();
-        m_Temp.reset(new IsolatedTempDirectory());
+        ASSERT_EQ(S_OK, m_Session.Result());
         m_LiveBefore = LiveObjectCount;
     }
-    void TearDown() override
-    {
-        EXPECT_EQ(m_LiveBefore, LiveObjectCount) << "module objects left behind";
-        m_Temp.reset();
-        MFShutdown();
-        CoUninitialize();
-    }
+    void TearDown() override { EXPECT_EQ(m_LiveBefore, LiveObjectCount) << "module objects left behind"; }
 
     ComPtr<IMFActivate> NewActivate()
     {
@@ -50,7 +40,8 @@ class SourceActivateTest : public testing::Test {
         return activate;
     }
 
-    std::unique_ptr<IsolatedTempDirectory> m_Temp;
+    MediaFoundationSession m_Session;
+    IsolatedTempDirectory m_Temp; // the settings the sources read
     LONG m_LiveBefore = 0;
 };
 
