@@ -8,8 +8,6 @@
 #include "mediasource/MediaFoundation.h"
 #include <mftransform.h>
 
-#include <string>
-
 #include "framework/Raii.h"
 #include "mediasource/CameraSourceActivate.h"
 #include "mediasource/MediaSourceClass.h"
@@ -51,14 +49,6 @@ ULONG References(IUnknown* object)
     return object->Release();
 }
 
-std::wstring StringAt(IMFAttributes* attributes, REFGUID key)
-{
-    TaskMemory<wchar_t> text;
-    UINT32 length = 0;
-    if (FAILED(attributes->GetAllocatedString(key, text.put(), &length))) return L"(none)";
-    return std::wstring(text.get(), length);
-}
-
 TEST_F(SourceActivateTest, ActivatesOneSourceThatReadsTheAttributesSetBeforehand)
 {
     ComPtr<IMFActivate> activate = NewActivate();
@@ -69,10 +59,8 @@ TEST_F(SourceActivateTest, ActivatesOneSourceThatReadsTheAttributesSetBeforehand
     ComPtr<IMFAttributes> attributes;
     ASSERT_EQ(S_OK, source->GetSourceAttributes(attributes.put()));
     EXPECT_EQ(7u, MFGetAttributeUINT32(attributes.get(), PlatformKey, 0));
-    EXPECT_EQ(L"Brisca Camera", StringAt(attributes.get(), MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME));
-    // What the platform sets afterwards shows too: the store is one.
-    ASSERT_EQ(S_OK, activate->SetString(MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME, L"Given"));
-    EXPECT_EQ(L"Given", StringAt(attributes.get(), MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME));
+    ASSERT_EQ(S_OK, activate->SetUINT32(PlatformKey, 8));
+    EXPECT_EQ(8u, MFGetAttributeUINT32(attributes.get(), PlatformKey, 0)) << "one store, not a copy";
 
     // The same source for another of its interfaces; none for an interface it lacks.
     ComPtr<IMFMediaSource> again;
@@ -84,7 +72,6 @@ TEST_F(SourceActivateTest, ActivatesOneSourceThatReadsTheAttributesSetBeforehand
     EXPECT_EQ(E_NOINTERFACE, activate->ActivateObject(IID_IMFTransform, missing.putVoid()));
     EXPECT_EQ(nullptr, missing.get());
     EXPECT_EQ(5u, References(first.get())) << "source, again, first, second and the activation's own";
-    EXPECT_EQ(E_POINTER, activate->ActivateObject(IID_IMFMediaSource, nullptr));
 
     HRESULT refused = S_OK;
     EXPECT_EQ(nullptr, CreateCameraSourceActivate(activate.get(), &refused));
