@@ -29,30 +29,19 @@ PROPVARIANT TimeValue(LONGLONG time)
 
 } // namespace
 
-ObjectBase* CreateCameraMediaSource(IUnknown* owner, HRESULT* result)
-{
-    return CameraMediaSource::Create(owner, result);
-}
-
-ObjectBase* CameraMediaSource::Create(IUnknown* owner, HRESULT* result)
+ObjectBase* CameraMediaSource::Create(IUnknown* owner, IMFAttributes* attributes, HRESULT* result)
 {
     HRESULT unused;
     HRESULT& status = result ? *result : unused;
-    if (owner) {
-        status = CLASS_E_NOAGGREGATION;
-        return nullptr;
-    }
-    if (!MediaFoundation()) {
-        status = MediaFoundationMissing;
-        return nullptr;
-    }
+    status = CheckMediaObjectCreation(owner);
+    if (FAILED(status)) return nullptr;
     CameraMediaSource* source = new (std::nothrow) CameraMediaSource();
     if (!source) {
         status = E_OUTOFMEMORY;
         return nullptr;
     }
     // Initialize takes no reference on the source, which still has none.
-    status = source->Initialize();
+    status = source->Initialize(attributes);
     if (FAILED(status)) {
         delete source;
         return nullptr;
@@ -72,7 +61,7 @@ CameraMediaSource::~CameraMediaSource()
     if (m_State != State::ShutDown) ShutDownEverything();
 }
 
-HRESULT CameraMediaSource::Initialize()
+HRESULT CameraMediaSource::Initialize(IMFAttributes* attributes)
 {
     RETURN_IF_FAILED(MediaFoundation()->CreateEventQueue(m_Events.put()));
     StreamFormat initial;
@@ -82,8 +71,13 @@ HRESULT CameraMediaSource::Initialize()
     IMFStreamDescriptor* streams[] = {stream.get()};
     RETURN_IF_FAILED(MediaFoundation()->CreatePresentationDescriptor(1, streams, m_Presentation.put()));
     RETURN_IF_FAILED(m_Presentation->SelectStream(0));
-    RETURN_IF_FAILED(MediaFoundation()->CreateAttributes(m_SourceAttributes.put(), 1));
-    RETURN_IF_FAILED(m_SourceAttributes->SetString(MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME, CameraFriendlyName));
+    if (attributes)
+        m_SourceAttributes = ComPtr<IMFAttributes>::share(attributes);
+    else
+        RETURN_IF_FAILED(MediaFoundation()->CreateAttributes(m_SourceAttributes.put(), 1));
+    if (FAILED(m_SourceAttributes->GetItem(MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME, nullptr)))
+        RETURN_IF_FAILED(
+            m_SourceAttributes->SetString(MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME, CameraFriendlyName));
     RETURN_IF_FAILED(MediaFoundation()->CreateAttributes(m_StreamAttributes.put(), 4));
     RETURN_IF_FAILED(stream->CopyAllItems(m_StreamAttributes.get()));
     return CameraMediaStream::Create(static_cast<IMFMediaSourceEx*>(this), m_Events.get(), &m_Camera,
@@ -94,11 +88,14 @@ HRESULT CameraMediaSource::Initialize()
 HRESULT STDMETHODCALLTYPE CameraMediaSource::InnerQueryInterface(REFIID iid, void** out)
 {
     if (!out) return E_POINTER;
-    IMFMediaSourceEx* const source = this;
+    FrameServer::IMFMediaSource2* const source = this;
     if (iid == IID_IMFMediaEventGenerator)
         return ProvideInterface(static_cast<IMFMediaEventGenerator*>(source), out);
     if (iid == IID_IMFMediaSource) return ProvideInterface(static_cast<IMFMediaSource*>(source), out);
-    if (iid == IID_IMFMediaSourceEx) return ProvideInterface(source, out);
+    if (iid == IID_IMFMediaSourceEx) return ProvideInterface(static_cast<IMFMediaSourceEx*>(source), out);
+    if (iid == FrameServer::MediaSource2Id) return ProvideInterface(source, out);
+    if (iid == FrameServer::SampleAllocatorControlId)
+        return ProvideInterface(static_cast<FrameServer::IMFSampleAllocatorControl*>(this), out);
     if (iid == IID_IMFGetService) return ProvideInterface(static_cast<IMFGetService*>(this), out);
     if (iid == KsControlInterfaceId) return ProvideInterface(static_cast<IKsControl*>(this), out);
     if (iid == IID_IAMVideoProcAmp) return ProvideInterface(static_cast<IAMVideoProcAmp*>(this), out);
@@ -229,16 +226,17 @@ STDMETHODIMP CameraMediaSource::Start(IMFPresentationDescriptor* descriptor, con
     if (m_State == State::ShutDown) return MF_E_SHUTDOWN;
     if (timeFormat && *timeFormat != GUID_NULL) return MF_E_UNSUPPORTED_TIME_FORMAT;
     if (startPosition->vt != VT_EMPTY && startPosition->vt != VT_I8) return MF_E_UNSUPPORTED_TIME_FORMAT;
+    const bool positionGiven = startPosition->vt == VT_I8;
+    if (positionGiven && m_State != State::Stopped) return MF_E_INVALIDREQUEST;
     StreamChoice choice;
     RETURN_IF_FAILED(ReadStreamChoice(descriptor, choice));
+    if (choice.selected) RETURN_IF_FAILED(m_Stream->PrepareAllocator(choice.format));
 
     // Sample times count from the moment Start was called; a start from
-    // stopped or a new position begins a new time line, a start from paused
-    // continues the old one.
-    const bool positionGiven = startPosition->vt == VT_I8;
-    const bool seeking = m_State != State::Stopped && positionGiven;
+    // stopped begins a new time line (at the position, if one is given), a
+    // start from paused or started continues the old one.
     const StreamClock now = StreamClock::StartingNow(positionGiven ? startPosition->hVal.QuadPart : 0);
-    const bool newTimeLine = m_State == State::Stopped || seeking;
+    const bool newTimeLine = m_State == State::Stopped;
 
     bool reopened = false;
     if (choice.selected) {
@@ -262,8 +260,9 @@ STDMETHODIMP CameraMediaSource::Start(IMFPresentationDescriptor* descriptor, con
                                      stream);
         m_StreamAnnounced = true;
     }
-    QueueSourceEvent(seeking ? MESourceSeeked : MESourceStarted, S_OK, &startTime);
-    if (choice.selected) m_Stream->Start(choice.format, m_Clock, reopened, seeking, startTime.hVal.QuadPart);
+    QueueSourceEvent(MESourceStarted, S_OK, &startTime);
+    if (choice.selected)
+        m_Stream->Start(choice.format, m_Clock, now.counter, reopened, startTime.hVal.QuadPart);
     m_State = State::Started;
     return S_OK;
 }
@@ -342,33 +341,45 @@ STDMETHODIMP CameraMediaSource::GetService(REFGUID, REFIID, void** out)
     return MF_E_UNSUPPORTED_SERVICE;
 }
 
-STDMETHODIMP CameraMediaSource::KsProperty(PKSPROPERTY property, ULONG propertyLength, void*, ULONG,
-                                           ULONG* bytesReturned)
+STDMETHODIMP CameraMediaSource::SetMediaType(DWORD streamId, IMFMediaType* type)
 {
-    if (!property || !bytesReturned) return E_POINTER;
-    *bytesReturned = 0;
-    RETURN_IF_FAILED(CheckNotShutDown());
-    if (propertyLength < sizeof(KSPROPERTY)) return E_INVALIDARG;
-    return HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND);
+    if (!type) return E_POINTER;
+    ScopedLock lock(&m_Lock);
+    if (m_State == State::ShutDown) return MF_E_SHUTDOWN;
+    if (streamId != 0) return MF_E_INVALIDSTREAMNUMBER;
+    StreamFormat format;
+    if (!FindStreamFormat(type, &format)) return MF_E_INVALIDMEDIATYPE;
+    BOOL selected = FALSE;
+    ComPtr<IMFStreamDescriptor> stream;
+    RETURN_IF_FAILED(m_Presentation->GetStreamDescriptorByIndex(0, &selected, stream.put()));
+    ComPtr<IMFMediaTypeHandler> handler;
+    RETURN_IF_FAILED(stream->GetMediaTypeHandler(handler.put()));
+    // The stream's own type of that format, so the descriptor lists what it offers.
+    ComPtr<IMFMediaType> native;
+    RETURN_IF_FAILED(CreateStreamMediaType(format, native.put()));
+    return handler->SetCurrentMediaType(native.get());
 }
 
-STDMETHODIMP CameraMediaSource::KsMethod(PKSMETHOD method, ULONG methodLength, void*, ULONG,
-                                         ULONG* bytesReturned)
+STDMETHODIMP CameraMediaSource::SetDefaultAllocator(DWORD streamId, IUnknown* allocator)
 {
-    if (!method || !bytesReturned) return E_POINTER;
-    *bytesReturned = 0;
-    RETURN_IF_FAILED(CheckNotShutDown());
-    if (methodLength < sizeof(KSMETHOD)) return E_INVALIDARG;
-    return HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND);
+    ScopedLock lock(&m_Lock);
+    if (m_State == State::ShutDown) return MF_E_SHUTDOWN;
+    if (streamId != 0) return MF_E_INVALIDSTREAMNUMBER;
+    ComPtr<IMFVideoSampleAllocatorEx> video;
+    if (allocator)
+        RETURN_IF_FAILED(allocator->QueryInterface(IID_IMFVideoSampleAllocatorEx, video.putVoid()));
+    return m_Stream->SetAllocator(video.get());
 }
 
-// A null event asks to disable every event: none was ever enabled.
-STDMETHODIMP CameraMediaSource::KsEvent(PKSEVENT event, ULONG eventLength, void*, ULONG, ULONG* bytesReturned)
+// A source has no input streams: the output stream answers for itself.
+STDMETHODIMP CameraMediaSource::GetAllocatorUsage(DWORD streamId, DWORD* inputStreamId,
+                                                  FrameServer::AllocatorUsage* usage)
 {
-    if (!bytesReturned) return E_POINTER;
-    *bytesReturned = 0;
-    RETURN_IF_FAILED(CheckNotShutDown());
-    if (!event) return S_OK;
-    if (eventLength < sizeof(KSEVENT)) return E_INVALIDARG;
-    return HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND);
+    if (!inputStreamId || !usage) return E_POINTER;
+    ScopedLock lock(&m_Lock);
+    if (m_State == State::ShutDown) return MF_E_SHUTDOWN;
+    if (streamId != 0) return MF_E_INVALIDSTREAMNUMBER;
+    *inputStreamId = streamId;
+    *usage = m_Stream->HasAllocator() ? FrameServer::UsesProvidedAllocator : FrameServer::UsesCustomAllocator;
+    return S_OK;
 }

@@ -2,33 +2,32 @@
 // source with one video stream (CameraMediaStream) that owns a camera
 // controller of its own, opened while the source runs. Its state changes
 // follow the media source rules: Start, Pause and Stop queue their events
-// (MENewStream or MEUpdatedStream, MESourceStarted or MESourceSeeked, and the
-// stream's events) and Shutdown ends everything; every call after it answers
-// MF_E_SHUTDOWN.
+// (MENewStream or MEUpdatedStream, MESourceStarted, and the stream's events)
+// and Shutdown ends everything; every call after it answers MF_E_SHUTDOWN.
+// The source cannot seek: a Start with a position while it is started or
+// paused answers MF_E_INVALIDREQUEST and changes nothing. Beside the source
+// interfaces it answers what a frame server asks a camera for: the stream's
+// type set directly (IMFMediaSource2) and a sample allocator to fill
+// (IMFSampleAllocatorControl).
 #ifndef QUILLON_CAMERA_MEDIA_SOURCE_H
 #define QUILLON_CAMERA_MEDIA_SOURCE_H
 
 #include "mediasource/MediaFoundation.h"
-// IKsControl, which the audio headers that Media Foundation pulls in leave
-// to this one to declare.
-#include <devicetopology.h>
 
 #include "camera/CCamera.h"
 #include "camera/CameraControls.h"
 #include "framework/ObjectBase.h"
 #include "framework/Raii.h"
 #include "framework/Sync.h"
+#include "mediasource/CameraKsControl.h"
 #include "mediasource/CameraMediaStream.h"
 #include "mediasource/StreamFormats.h"
 
-// {28F54685-06FD-11D2-B27A-00A0C9223196}, as the kernel-streaming headers name it.
-inline const IID KsControlInterfaceId = {
-    0x28f54685, 0x06fd, 0x11d2, {0xb2, 0x7a, 0x00, 0xa0, 0xc9, 0x22, 0x31, 0x96}};
-
 class CameraMediaSource : public ObjectBase,
-                          public IMFMediaSourceEx,
+                          public FrameServer::IMFMediaSource2,
+                          public FrameServer::IMFSampleAllocatorControl,
                           public IMFGetService,
-                          public IKsControl,
+                          public CameraKsControl,
                           public VideoProcAmpControl,
                           public ExposureControl {
   public:
@@ -37,7 +36,10 @@ class CameraMediaSource : public ObjectBase,
     // holds it (the filter is streaming), or the camera library failed.
     static constexpr HRESULT CameraUnavailableResult = MF_E_HW_MFT_FAILED_START_STREAMING;
 
-    static ObjectBase* Create(IUnknown* owner, HRESULT* result);
+    // A source whose source attributes are `attributes` (shared, not copied)
+    // or, when null, a store of its own; either holds the camera's friendly
+    // name unless it names the camera already.
+    static ObjectBase* Create(IUnknown* owner, IMFAttributes* attributes, HRESULT* result);
     ~CameraMediaSource() override;
 
     FORWARD_IUNKNOWN_TO_OWNER
@@ -61,22 +63,24 @@ class CameraMediaSource : public ObjectBase,
     STDMETHODIMP GetSourceAttributes(IMFAttributes** attributes) override;
     STDMETHODIMP GetStreamAttributes(DWORD streamId, IMFAttributes** attributes) override;
     STDMETHODIMP SetD3DManager(IUnknown* manager) override;
+    // IMFMediaSource2: one of the stream's types becomes its current type,
+    // in effect from the next Start, as a type set through the descriptor.
+    STDMETHODIMP SetMediaType(DWORD streamId, IMFMediaType* type) override;
+    // IMFSampleAllocatorControl: samples come from the given video sample
+    // allocator (IMFVideoSampleAllocatorEx), which the stream initialises for
+    // its current type; a null allocator returns to system memory samples.
+    STDMETHODIMP SetDefaultAllocator(DWORD streamId, IUnknown* allocator) override;
+    STDMETHODIMP GetAllocatorUsage(DWORD streamId, DWORD* inputStreamId,
+                                   FrameServer::AllocatorUsage* usage) override;
     // IMFGetService: no services; samples are in system memory.
     STDMETHODIMP GetService(REFGUID service, REFIID iid, void** out) override;
-    // IKsControl: no property, method or event set is supported yet.
-    STDMETHODIMP KsProperty(PKSPROPERTY property, ULONG propertyLength, void* data, ULONG dataLength,
-                            ULONG* bytesReturned) override;
-    STDMETHODIMP KsMethod(PKSMETHOD method, ULONG methodLength, void* data, ULONG dataLength,
-                          ULONG* bytesReturned) override;
-    STDMETHODIMP KsEvent(PKSEVENT event, ULONG eventLength, void* data, ULONG dataLength,
-                         ULONG* bytesReturned) override;
 
     // The source's camera controller, for tests.
     CCamera* Camera() { return &m_Camera; }
 
   protected:
-    // The camera's standard controls, the filter's own, answer MF_E_SHUTDOWN
-    // after Shutdown like everything else.
+    // The camera's standard controls, the filter's own, and IKsControl answer
+    // MF_E_SHUTDOWN after Shutdown like everything else.
     HRESULT CheckControlsUsable() override { return CheckNotShutDown(); }
 
   private:
@@ -88,7 +92,7 @@ class CameraMediaSource : public ObjectBase,
     };
 
     CameraMediaSource();
-    HRESULT Initialize();
+    HRESULT Initialize(IMFAttributes* attributes);
     HRESULT CheckNotShutDown();
     HRESULT ReadStreamChoice(IMFPresentationDescriptor* descriptor, StreamChoice& choice);
     HRESULT StartCamera(int resolution, bool& reopened);

@@ -8,6 +8,10 @@ namespace {
 
 // How long the worker waits for a frame before it looks at its requests again.
 const DWORD FrameWaitSliceMilliseconds = 100;
+// How many samples a given allocator holds at first and at most. The largest
+// format's frames are 24 MB, so the pool stays small.
+const DWORD InitialAllocatorSamples = 2;
+const DWORD MaximumAllocatorSamples = 6;
 const LONGLONG HundredNanosecondsPerSecond = 10000000;
 
 LONGLONG PerformanceCounterNow()
@@ -78,9 +82,12 @@ HRESULT CameraMediaStream::Initialize()
 HRESULT STDMETHODCALLTYPE CameraMediaStream::InnerQueryInterface(REFIID iid, void** out)
 {
     if (!out) return E_POINTER;
-    if (iid == IID_IMFMediaStream) return ProvideInterface(static_cast<IMFMediaStream*>(this), out);
+    FrameServer::IMFMediaStream2* const stream = this;
+    if (iid == FrameServer::MediaStream2Id) return ProvideInterface(stream, out);
+    if (iid == IID_IMFMediaStream) return ProvideInterface(static_cast<IMFMediaStream*>(stream), out);
     if (iid == IID_IMFMediaEventGenerator)
-        return ProvideInterface(static_cast<IMFMediaEventGenerator*>(this), out);
+        return ProvideInterface(static_cast<IMFMediaEventGenerator*>(stream), out);
+    if (iid == KsControlInterfaceId) return ProvideInterface(static_cast<IKsControl*>(this), out);
     return ObjectBase::InnerQueryInterface(iid, out);
 }
 
@@ -173,25 +180,115 @@ void CameraMediaStream::QueueTimeEvent(MediaEventType type, LONGLONG time)
     m_Events->QueueEventParamVar(type, GUID_NULL, S_OK, &value);
 }
 
-void CameraMediaStream::Start(const StreamFormat& format, const StreamClock& clock, bool freshCamera,
-                              bool seeking, LONGLONG startTime)
+STDMETHODIMP CameraMediaStream::SetStreamState(FrameServer::StreamState state)
+{
+    ScopedLock lock(&m_Lock);
+    if (m_State == State::ShutDown) return MF_E_SHUTDOWN;
+    const bool running = m_State == State::Started;
+    const bool paused = m_State == State::Paused;
+    switch (state) {
+    case FrameServer::StreamStopped:
+        StopLocked(true);
+        return S_OK;
+    case FrameServer::StreamPaused:
+        if (paused) return S_OK;
+        if (running || m_SourceState != State::Paused) return MF_E_INVALID_STATE_TRANSITION;
+        m_State = State::Paused;
+        ++m_Generation;
+        m_Events->QueueEventParamVar(MEStreamPaused, GUID_NULL, S_OK, nullptr);
+        return S_OK;
+    case FrameServer::StreamRunning: {
+        if (running) return S_OK;
+        if (paused || m_SourceState != State::Started) return MF_E_INVALID_STATE_TRANSITION;
+        const LONGLONG now = PerformanceCounterNow();
+        RunLocked(now, m_Clock.TimeAt(now));
+        return S_OK;
+    }
+    default:
+        return E_INVALIDARG;
+    }
+}
+
+STDMETHODIMP CameraMediaStream::GetStreamState(FrameServer::StreamState* state)
+{
+    if (!state) return E_POINTER;
+    ScopedLock lock(&m_Lock);
+    *state = FrameServer::StreamStopped;
+    if (m_State == State::ShutDown) return MF_E_SHUTDOWN;
+    if (m_State == State::Started) *state = FrameServer::StreamRunning;
+    if (m_State == State::Paused) *state = FrameServer::StreamPaused;
+    return S_OK;
+}
+
+HRESULT CameraMediaStream::InitializeAllocatorLocked(IMFVideoSampleAllocatorEx* allocator,
+                                                     const StreamFormat& format)
+{
+    if (m_AllocatorReady && allocator == m_Allocator.get() && format == m_AllocatorFormat) return S_OK;
+    ComPtr<IMFMediaType> type;
+    RETURN_IF_FAILED(CreateStreamMediaType(format, type.put()));
+    allocator->UninitializeSampleAllocator();
+    RETURN_IF_FAILED(allocator->InitializeSampleAllocatorEx(InitialAllocatorSamples, MaximumAllocatorSamples,
+                                                            nullptr, type.get()));
+    m_AllocatorFormat = format;
+    m_AllocatorReady = true;
+    return S_OK;
+}
+
+HRESULT CameraMediaStream::SetAllocator(IMFVideoSampleAllocatorEx* allocator)
+{
+    ScopedLock lock(&m_Lock);
+    if (m_State == State::ShutDown) return MF_E_SHUTDOWN;
+    if (allocator == m_Allocator.get()) return S_OK;
+    const bool active = m_State == State::Started || m_State == State::Paused || m_State == State::Ended;
+    m_AllocatorReady = false;
+    if (allocator && active) RETURN_IF_FAILED(InitializeAllocatorLocked(allocator, m_Format));
+    m_Allocator = ComPtr<IMFVideoSampleAllocatorEx>::share(allocator);
+    // A sample being made from the previous allocator is dropped.
+    ++m_Generation;
+    m_Wake.WakeAll();
+    return S_OK;
+}
+
+bool CameraMediaStream::HasAllocator()
+{
+    ScopedLock lock(&m_Lock);
+    return static_cast<bool>(m_Allocator);
+}
+
+HRESULT CameraMediaStream::PrepareAllocator(const StreamFormat& format)
+{
+    ScopedLock lock(&m_Lock);
+    if (m_State == State::ShutDown) return MF_E_SHUTDOWN;
+    return m_Allocator ? InitializeAllocatorLocked(m_Allocator.get(), format) : S_OK;
+}
+
+void CameraMediaStream::Start(const StreamFormat& format, const StreamClock& clock, LONGLONG runStart,
+                              bool freshCamera, LONGLONG startTime)
 {
     ScopedLock lock(&m_Lock);
     if (m_State == State::ShutDown) return;
     m_Format = format;
     m_Clock = clock;
+    m_SourceState = State::Started;
     if (freshCamera) m_LastSequence = 0;
+    RunLocked(runStart, startTime);
+}
+
+void CameraMediaStream::RunLocked(LONGLONG runStart, LONGLONG startTime)
+{
     m_State = State::Started;
+    m_RunStart = runStart;
     ++m_Generation;
     m_WaitingSince = GetTickCount();
     // Queued before the worker can see the new state, so no sample precedes it.
-    QueueTimeEvent(seeking ? MEStreamSeeked : MEStreamStarted, startTime);
+    QueueTimeEvent(MEStreamStarted, startTime);
     m_Wake.WakeAll();
 }
 
 void CameraMediaStream::Pause()
 {
     ScopedLock lock(&m_Lock);
+    m_SourceState = State::Paused;
     if (m_State != State::Started) return;
     m_State = State::Paused;
     ++m_Generation;
@@ -201,6 +298,13 @@ void CameraMediaStream::Pause()
 void CameraMediaStream::Stop(bool announce)
 {
     ScopedLock lock(&m_Lock);
+    if (m_State == State::ShutDown) return;
+    m_SourceState = State::Stopped;
+    StopLocked(announce);
+}
+
+void CameraMediaStream::StopLocked(bool announce)
+{
     if (m_State != State::Started && m_State != State::Paused && m_State != State::Ended) return;
     m_State = State::Stopped;
     ++m_Generation;
@@ -211,12 +315,14 @@ void CameraMediaStream::Stop(bool announce)
 void CameraMediaStream::Shutdown()
 {
     UniqueHandle worker;
+    ComPtr<IMFVideoSampleAllocatorEx> allocator; // the giver's, let go at once
     {
         ScopedLock lock(&m_Lock);
         m_State = State::ShutDown;
         ++m_Generation;
         m_Requests.clear();
         m_Source = nullptr;
+        allocator = std::move(m_Allocator);
         worker = std::move(m_Worker);
         m_Wake.WakeAll();
     }
@@ -246,10 +352,14 @@ void CameraMediaStream::ServeRequests()
         ComPtr<IMFSample> sample;
         LONG sequence = 0;
         const HRESULT made = MakeSample(job, sample, sequence);
-        if (FAILED(made))
+        if (made == MF_E_SAMPLEALLOCATOR_EMPTY)
+            WaitForFreeSample(job);
+        else if (FAILED(made))
             ReportError(job, made);
         else if (sequence == 0)
             NoteNoFrame(job, true);
+        else if (!sample)
+            SkipFrame(job, sequence);
         else
             Deliver(job, sample.get(), sequence);
     }
@@ -265,24 +375,49 @@ bool CameraMediaStream::WaitForJob(Job& job)
     job.format = m_Format;
     job.lastSequence = m_LastSequence;
     job.clock = m_Clock;
+    job.runStart = m_RunStart;
+    job.allocator = m_Allocator;
     return true;
 }
 
+// A sample of the job's format with one buffer, from the allocator when
+// there is one; the buffer's bytes are the frame's.
+HRESULT CameraMediaStream::NewSample(const Job& job, ComPtr<IMFSample>& sample,
+                                     ComPtr<IMFMediaBuffer>& buffer)
+{
+    const DWORD bytes = static_cast<DWORD>(job.format.FrameBytes());
+    if (!job.allocator) {
+        RETURN_IF_FAILED(MediaFoundation()->CreateMemoryBuffer(bytes, buffer.put()));
+        RETURN_IF_FAILED(MediaFoundation()->CreateSample(sample.put()));
+        return sample->AddBuffer(buffer.get());
+    }
+    RETURN_IF_FAILED(job.allocator->AllocateSample(sample.put()));
+    RETURN_IF_FAILED(sample->ConvertToContiguousBuffer(buffer.put()));
+    // A recycled sample may still carry the token of an earlier request.
+    sample->DeleteItem(MFSampleExtension_Token);
+    return S_OK;
+}
+
 // Converts the camera's latest frame when it is newer than the last one
-// delivered; `sequence` stays 0 when there is none.
+// delivered; `sequence` stays 0 when there is none. A frame that arrived
+// before the run's start gives its sequence and no sample.
 HRESULT CameraMediaStream::MakeSample(const Job& job, ComPtr<IMFSample>& sample, LONG& sequence)
 {
     sequence = 0;
-    const size_t bytes = job.format.FrameBytes();
+    ComPtr<IMFSample> made;
     ComPtr<IMFMediaBuffer> buffer;
-    RETURN_IF_FAILED(MediaFoundation()->CreateMemoryBuffer(static_cast<DWORD>(bytes), buffer.put()));
+    RETURN_IF_FAILED(NewSample(job, made, buffer));
     BYTE* data = nullptr;
     DWORD capacity = 0;
+    // A two-dimensional buffer shows its rows contiguously here, at the stride
+    // of the type, and takes them back into its own layout at Unlock.
     RETURN_IF_FAILED(buffer->Lock(&data, &capacity, nullptr));
-    bool converted = false;
+    bool converted = false, early = false;
     LONGLONG arrival = 0;
     const LONG read = m_Camera->ReadLatestFrame([&](const CCamera::FrameView& frame) {
         if (frame.sequence <= job.lastSequence) return;
+        early = frame.arrivalCounter < job.runStart;
+        if (early) return;
         const CameraFrameView source = {frame.pixels, frame.layout.Bytes(), frame.layout.width,
                                         frame.layout.height, frame.layout.stride};
         const ConvertedFrameView destination = {
@@ -291,14 +426,14 @@ HRESULT CameraMediaStream::MakeSample(const Job& job, ComPtr<IMFSample>& sample,
         arrival = frame.arrivalCounter;
     });
     buffer->Unlock();
+    if (early) sequence = read;
     if (!converted) return S_OK;
 
-    RETURN_IF_FAILED(buffer->SetCurrentLength(static_cast<DWORD>(bytes)));
-    RETURN_IF_FAILED(MediaFoundation()->CreateSample(sample.put()));
-    RETURN_IF_FAILED(sample->AddBuffer(buffer.get()));
-    RETURN_IF_FAILED(sample->SetSampleTime(job.clock.TimeAt(arrival)));
-    RETURN_IF_FAILED(sample->SetSampleDuration(CameraFrameInterval));
-    RETURN_IF_FAILED(sample->SetUINT32(MFSampleExtension_CleanPoint, TRUE));
+    RETURN_IF_FAILED(buffer->SetCurrentLength(static_cast<DWORD>(job.format.FrameBytes())));
+    RETURN_IF_FAILED(made->SetSampleTime(job.clock.TimeAt(arrival)));
+    RETURN_IF_FAILED(made->SetSampleDuration(CameraFrameInterval));
+    RETURN_IF_FAILED(made->SetUINT32(MFSampleExtension_CleanPoint, TRUE));
+    sample = std::move(made);
     sequence = read;
     return S_OK;
 }
@@ -315,6 +450,23 @@ void CameraMediaStream::Deliver(const Job& job, IMFSample* sample, LONG sequence
     m_LastSequence = sequence;
     m_WaitingSince = GetTickCount();
     m_Events->QueueEventParamUnk(MEMediaSample, GUID_NULL, S_OK, sample);
+}
+
+// A frame of the time before the start is passed over: the next one answers.
+void CameraMediaStream::SkipFrame(const Job& job, LONG sequence)
+{
+    ScopedLock lock(&m_Lock);
+    if (job.generation == m_Generation) m_LastSequence = sequence;
+}
+
+// Every sample of the allocator is out; the requests wait for one to come
+// back, which is no stall of the camera.
+void CameraMediaStream::WaitForFreeSample(const Job& job)
+{
+    ScopedLock lock(&m_Lock);
+    if (job.generation != m_Generation || m_State != State::Started) return;
+    m_WaitingSince = GetTickCount();
+    m_Wake.Wait(m_Lock, FrameWaitSliceMilliseconds);
 }
 
 void CameraMediaStream::NoteNoFrame(const Job& job, bool frameUnreadable)

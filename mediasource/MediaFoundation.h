@@ -37,4 +37,41 @@ const UINT32 ColourFrames = 1;
 
 } // namespace DeviceStream
 
+// Interfaces of the Windows 10 headers that the mingw-w64 headers lack, as
+// the platform declares them: what a frame server asks a camera source for.
+namespace FrameServer {
+
+// IMFMediaStream2's stream states.
+enum StreamState : int { StreamStopped = 0, StreamPaused = 1, StreamRunning = 2 };
+
+// IMFSampleAllocatorControl's answers: the source allocates from the
+// allocator it was given, from its own, or not at all.
+enum AllocatorUsage : int { UsesProvidedAllocator = 0, UsesCustomAllocator = 1, DoesNotAllocate = 2 };
+
+// {FBB03414-D13B-4786-8319-5AC51FC0A136}
+inline const IID MediaSource2Id = {
+    0xfbb03414, 0xd13b, 0x4786, {0x83, 0x19, 0x5a, 0xc5, 0x1f, 0xc0, 0xa1, 0x36}};
+struct IMFMediaSource2 : public IMFMediaSourceEx {
+    virtual HRESULT STDMETHODCALLTYPE SetMediaType(DWORD streamId, IMFMediaType* type) = 0;
+};
+
+// {C5BC37D6-75C7-46A1-A132-81B5F723C20F}
+inline const IID MediaStream2Id = {
+    0xc5bc37d6, 0x75c7, 0x46a1, {0xa1, 0x32, 0x81, 0xb5, 0xf7, 0x23, 0xc2, 0x0f}};
+struct IMFMediaStream2 : public IMFMediaStream {
+    virtual HRESULT STDMETHODCALLTYPE SetStreamState(StreamState state) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetStreamState(StreamState* state) = 0;
+};
+
+// {DA62B958-3A38-4A97-BD27-149C640C0771}
+inline const IID SampleAllocatorControlId = {
+    0xda62b958, 0x3a38, 0x4a97, {0xbd, 0x27, 0x14, 0x9c, 0x64, 0x0c, 0x07, 0x71}};
+struct IMFSampleAllocatorControl : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE SetDefaultAllocator(DWORD outputStreamId, IUnknown* allocator) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetAllocatorUsage(DWORD outputStreamId, DWORD* inputStreamId,
+                                                        AllocatorUsage* usage) = 0;
+};
+
+} // namespace FrameServer
+
 #endif

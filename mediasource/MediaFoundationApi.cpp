@@ -30,3 +30,9 @@ const MediaFoundationApi* MediaFoundation()
     static const bool loaded = Load(api);
     return loaded ? &api : nullptr;
 }
+
+HRESULT CheckMediaObjectCreation(IUnknown* owner)
+{
+    if (owner) return CLASS_E_NOAGGREGATION;
+    return MediaFoundation() ? S_OK : MediaFoundationMissing;
+}

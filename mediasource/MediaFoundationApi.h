@@ -27,4 +27,9 @@ const MediaFoundationApi* MediaFoundation();
 // What creating the media source answers without Media Foundation.
 const HRESULT MediaFoundationMissing = HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
 
+// Whether one of the module's Media Foundation objects may be created for
+// `owner`: CLASS_E_NOAGGREGATION for an aggregating owner, MediaFoundationMissing
+// without Media Foundation, S_OK otherwise.
+HRESULT CheckMediaObjectCreation(IUnknown* owner);
+
 #endif

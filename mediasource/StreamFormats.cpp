@@ -44,11 +44,14 @@ int StreamFormat::Height() const
     return CameraResolutions[EffectiveResolution(resolution)].height;
 }
 
-StreamFormat StreamFormatAt(int index)
+StreamFormat StreamFormatAt(int index, int firstResolution)
 {
     StreamFormat format;
     if (index < 0 || index >= StreamFormatCount()) return format;
-    format.resolution = index / PixelFormatCount;
+    const int first = EffectiveResolution(firstResolution);
+    const int block = index / PixelFormatCount;
+    // The first resolution's block moves to the front; the others keep their order.
+    format.resolution = block == 0 ? first : (block <= first ? block - 1 : block);
     format.pixels = ListedPixelFormats[index % PixelFormatCount];
     return format;
 }
@@ -123,11 +126,10 @@ HRESULT CreateCameraStreamDescriptor(const StreamFormat& current, IMFStreamDescr
     std::vector<IMFMediaType*> listed;
     ComPtr<IMFMediaType> currentType;
     for (int index = 0; index < StreamFormatCount(); ++index) {
-        const StreamFormat format = StreamFormatAt(index);
+        const StreamFormat format = StreamFormatAt(index, current.resolution);
         RETURN_IF_FAILED(CreateStreamMediaType(format, types[index].put()));
         listed.push_back(types[index].get());
-        if (format.resolution == current.resolution && format.pixels == current.pixels)
-            currentType = types[index];
+        if (format == current) currentType = types[index];
     }
     ComPtr<IMFStreamDescriptor> descriptor;
     RETURN_IF_FAILED(MediaFoundation()->CreateStreamDescriptor(0, static_cast<DWORD>(listed.size()),

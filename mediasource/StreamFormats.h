@@ -16,12 +16,19 @@ struct StreamFormat {
     int Height() const;
     int Stride() const { return DefaultStride(pixels, Width()); }
     size_t FrameBytes() const { return FrameBufferBytes(pixels, Width(), Height()); }
+    bool operator==(const StreamFormat& other) const
+    {
+        return resolution == other.resolution && pixels == other.pixels;
+    }
+    bool operator!=(const StreamFormat& other) const { return !(*this == other); }
 };
 
-// The formats in the order the stream lists them: resolution by resolution
-// (largest first), each in NV12, RGB32 and RGB24.
+// The formats in the order the stream lists them: resolution by resolution,
+// each in NV12, RGB32 and RGB24; the resolution of the stream's first current
+// type first, the others largest first. A reader that takes the first listed
+// type for the current one (Wine's does) then agrees with the source.
 const int PixelFormatCount = 3;
-StreamFormat StreamFormatAt(int index);
+StreamFormat StreamFormatAt(int index, int firstResolution = 0);
 int StreamFormatCount();
 
 const GUID& SubtypeOf(PixelFormat pixels);
@@ -33,8 +40,8 @@ HRESULT CreateStreamMediaType(const StreamFormat& format, IMFMediaType** out);
 bool FindStreamFormat(IMFMediaType* type, StreamFormat* found);
 
 // The descriptor of the camera's one video stream (identifier 0): every
-// format, `current` as its current type, and the attributes that mark it as
-// a colour video capture stream a frame server may share.
+// format, listed from `current`'s resolution on, `current` as its current type, and the attributes that mark
+// it as a colour video capture stream a frame server may share.
 HRESULT CreateCameraStreamDescriptor(const StreamFormat& current, IMFStreamDescriptor** out);
 
 #endif

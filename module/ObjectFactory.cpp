@@ -1,7 +1,26 @@
 #include "module/ObjectFactory.h"
 
+#include <mfobjects.h>
+
 #include "framework/ObjectBase.h"
+#include "framework/Raii.h"
 #include "module/ObjectTemplates.h"
+
+namespace {
+
+// A class whose object is an activation object, created for an interface
+// of what it activates rather than its own, hands out the activated object
+// and lets it go: creating the media source's class for IMFMediaSource
+// gives the source itself.
+HRESULT ActivateFor(ObjectBase* object, REFIID iid, void** out) {
+    ComPtr<IMFActivate> activate;
+    if (FAILED(object->InnerQueryInterface(IID_IMFActivate, activate.putVoid()))) return E_NOINTERFACE;
+    const HRESULT result = activate->ActivateObject(iid, out);
+    activate->DetachObject();
+    return result;
+}
+
+}  // namespace
 
 volatile LONG ServerLockCount = 0;
 
@@ -47,6 +66,7 @@ STDMETHODIMP ObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void** o
     // The temporary reference makes a failed query destroy the object.
     object->InnerAddRef();
     result = object->InnerQueryInterface(iid, out);
+    if (result == E_NOINTERFACE && !outer) result = ActivateFor(object, iid, out);
     object->InnerRelease();
     return result;
 }

@@ -30,7 +30,7 @@ const ObjectTemplate ObjectTemplateTable[] = {
     {L"Brisca Camera", &CLSID_BriscaCamera, &CameraFilter::Create, nullptr, &CameraFilterSetup},
     {L"Property Page", &CLSID_CameraSettingsPage, &PropertyPage::Create, nullptr, nullptr},
     {L"Format Page", &CLSID_FormatPage, &FormatPage::Create, nullptr, nullptr},
-    {MediaSourceDisplayName, &CLSID_BriscaMediaSource, &CreateCameraMediaSource, nullptr, nullptr},
+    {MediaSourceDisplayName, &CLSID_BriscaMediaSource, &CreateCameraSourceActivate, nullptr, nullptr},
 };
 
 const int ObjectTemplateCount = sizeof(ObjectTemplateTable) / sizeof(ObjectTemplateTable[0]);

@@ -26,10 +26,13 @@
 #include "sdk/QuillonSim.h"
 #include "tests/support/GraphFixture.h"
 #include "tests/support/IsolatedTempDirectory.h"
+#include "tests/support/MediaFoundationSession.h"
 #include "tests/support/MessageBoxWatcher.h"
 #include "tests/support/ProcessCounters.h"
 #include "tests/support/SimCallLog.h"
 #include "tests/support/SimPicture.h"
+
+#include <set>
 
 namespace {
 
@@ -42,6 +45,7 @@ struct ReadFrame {
     LONGLONG time = 0, duration = 0, arrival = 0;
     std::vector<unsigned char> bytes;
     ComPtr<IUnknown> token;
+    const void* sample = nullptr; // which sample it was, to compare with an allocator's
 };
 
 // Y, U and V of the bars (white, yellow, cyan, green, magenta, red, blue), as
@@ -71,6 +75,7 @@ ReadFrame CopySample(IMFSample* sample, HRESULT result = S_OK, DWORD flags = 0)
     frame.arrival = static_cast<LONGLONG>(double(now.QuadPart) * 1e7 / double(frequency.QuadPart));
     frame.result = result;
     frame.flags = flags;
+    frame.sample = sample;
     ComPtr<IMFMediaBuffer> buffer;
     if (!sample || FAILED(sample->ConvertToContiguousBuffer(buffer.put()))) return frame;
     sample->GetSampleTime(&frame.time);
@@ -257,8 +262,8 @@ class MediaSourceTest : public testing::Test {
   protected:
     void SetUp() override
     {
-        ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-        ASSERT_EQ(S_OK, MFStartup(MF_VERSION, MFSTARTUP_FULL));
+        m_Session.reset(new MediaFoundationSession());
+        ASSERT_EQ(S_OK, m_Session->Result());
         SimReset();
         m_Temp.reset(new IsolatedTempDirectory());
         m_Boxes.reset(new MessageBoxWatcher());
@@ -277,14 +282,13 @@ class MediaSourceTest : public testing::Test {
         m_Boxes.reset();
         SimReset();
         m_Temp.reset();
-        MFShutdown();
-        CoUninitialize();
+        m_Session.reset();
     }
 
     ComPtr<IMFMediaSource> NewSource()
     {
         HRESULT result = E_UNEXPECTED;
-        ObjectBase* object = CameraMediaSource::Create(nullptr, &result);
+        ObjectBase* object = CameraMediaSource::Create(nullptr, nullptr, &result);
         EXPECT_EQ(S_OK, result);
         ComPtr<IMFMediaSource> source;
         if (object) object->InnerQueryInterface(IID_IMFMediaSource, source.putVoid());
@@ -343,6 +347,7 @@ class MediaSourceTest : public testing::Test {
     ComPtr<IMFPresentationDescriptor> m_Presentation;
     ComPtr<IMFMediaStream> m_Stream;
     std::vector<std::string> m_ExpectedBoxes; // the filter's, where a test provokes them
+    std::unique_ptr<MediaFoundationSession> m_Session;
     std::unique_ptr<IsolatedTempDirectory> m_Temp;
     std::unique_ptr<MessageBoxWatcher> m_Boxes;
     LONG m_LiveBefore = 0;
@@ -388,21 +393,114 @@ ComPtr<IUnknown> NewToken()
     return ComPtr<IUnknown>(token.detach());
 }
 
+// The platform's video sample allocator, noting what the source asks of it:
+// the type it is initialised for and every sample it hands out (its own
+// free-sample count is not reliable under Wine).
+class NotingAllocator : public IMFVideoSampleAllocatorEx {
+  public:
+    explicit NotingAllocator(IMFVideoSampleAllocatorEx* platform)
+        : m_Platform(ComPtr<IMFVideoSampleAllocatorEx>::share(platform))
+    {
+    }
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+    {
+        if (!out) return E_POINTER;
+        const bool known =
+            iid == IID_IUnknown || iid == IID_IMFVideoSampleAllocator || iid == IID_IMFVideoSampleAllocatorEx;
+        *out = known ? this : nullptr;
+        if (known) AddRef();
+        return known ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_References); }
+    STDMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&m_References); } // on the stack
+    STDMETHODIMP SetDirectXManager(IUnknown* manager) override
+    {
+        return m_Platform->SetDirectXManager(manager);
+    }
+    STDMETHODIMP UninitializeSampleAllocator() override { return m_Platform->UninitializeSampleAllocator(); }
+    STDMETHODIMP InitializeSampleAllocator(DWORD count, IMFMediaType* type) override
+    {
+        return InitializeSampleAllocatorEx(count, count, nullptr, type);
+    }
+    STDMETHODIMP InitializeSampleAllocatorEx(DWORD initial, DWORD maximum, IMFAttributes* attributes,
+                                             IMFMediaType* type) override
+    {
+        ScopedLock lock(&m_Lock);
+        ++m_Initialisations;
+        FindStreamFormat(type, &m_Format);
+        return m_Platform->InitializeSampleAllocatorEx(initial, maximum, attributes, type);
+    }
+    STDMETHODIMP AllocateSample(IMFSample** sample) override
+    {
+        const HRESULT result = m_Platform->AllocateSample(sample);
+        ScopedLock lock(&m_Lock);
+        if (SUCCEEDED(result)) m_Handed.insert(*sample);
+        return result;
+    }
+
+    bool Handed(const void* sample)
+    {
+        ScopedLock lock(&m_Lock);
+        return m_Handed.count(sample) != 0;
+    }
+    // How often it was initialised, and for what.
+    std::pair<int, StreamFormat> Initialised()
+    {
+        ScopedLock lock(&m_Lock);
+        return {m_Initialisations, m_Format};
+    }
+    LONG References() const { return m_References; }
+
+  private:
+    ComPtr<IMFVideoSampleAllocatorEx> m_Platform;
+    volatile LONG m_References = 1;
+    CriticalLock m_Lock;
+    std::set<const void*> m_Handed;
+    int m_Initialisations = 0;
+    StreamFormat m_Format;
+};
+
+// The time an event carries (VT_I8), or -1.
+LONGLONG EventTime(IMFMediaEvent* event)
+{
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    if (!event || FAILED(event->GetValue(&value)) || value.vt != VT_I8) return -1;
+    return value.hVal.QuadPart;
+}
+
+FrameServer::StreamState StateOf(FrameServer::IMFMediaStream2* stream)
+{
+    FrameServer::StreamState state = FrameServer::StreamState(-1);
+    stream->GetStreamState(&state);
+    return state;
+}
+
+// The module itself, loaded as the frame server's process loads it.
+struct LoadedModule {
+    UniqueLibrary library{LoadLibraryW(L"QuillonFilter.dll")};
+    HRESULT(STDAPICALLTYPE* getClassObject)
+    (REFCLSID, REFIID,
+     void**) = library.find<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>("DllGetClassObject");
+    HRESULT(STDAPICALLTYPE* canUnloadNow)() = library.find<HRESULT(STDAPICALLTYPE*)()>("DllCanUnloadNow");
+};
+
 TEST_F(MediaSourceTest, ListsEveryFormatNativelyWithItsAttributes)
 {
+    // The stored size first, then the others largest first.
     const struct {
         const GUID* subtype;
         UINT64 width, height, stride, bytes;
     } expected[] = {
+        {&MFVideoFormat_NV12, 1280, 960, 1280, 1843200},
+        {&MFVideoFormat_RGB32, 1280, 960, 5120, 4915200},
+        {&MFVideoFormat_RGB24, 1280, 960, 3840, 3686400},
         {&MFVideoFormat_NV12, 3032, 2016, 3032, 9168768},
         {&MFVideoFormat_RGB32, 3032, 2016, 12128, 24450048},
         {&MFVideoFormat_RGB24, 3032, 2016, 9096, 18337536},
         {&MFVideoFormat_NV12, 1600, 1200, 1600, 2880000},
         {&MFVideoFormat_RGB32, 1600, 1200, 6400, 7680000},
         {&MFVideoFormat_RGB24, 1600, 1200, 4800, 5760000},
-        {&MFVideoFormat_NV12, 1280, 960, 1280, 1843200},
-        {&MFVideoFormat_RGB32, 1280, 960, 5120, 4915200},
-        {&MFVideoFormat_RGB24, 1280, 960, 3840, 3686400},
         {&MFVideoFormat_NV12, 800, 600, 800, 720000},
         {&MFVideoFormat_RGB32, 800, 600, 3200, 1920000},
         {&MFVideoFormat_RGB24, 800, 600, 2400, 1440000},
@@ -482,6 +580,34 @@ TEST_F(MediaSourceTest, ReadsSixtyFramesInEveryFormatFromACameraOpenedAtItsSize)
     }
 }
 
+// Wine's reader takes the first listed type for the current one and sets
+// nothing when it is chosen again; the source lists its current type first.
+TEST_F(MediaSourceTest, TheTypeSetBeforeTheFirstReadHoldsWhateverTheStoredResolution)
+{
+    CameraConfig stored;
+    stored.m_Format.m_Resolution = 3;
+    ASSERT_EQ(1, WriteSettingsFile(stored));
+    for (const StreamFormat& chosen : {Format(3, PixelFormat::Nv12), Format(0, PixelFormat::Nv12)}) {
+        SCOPED_TRACE(chosen.Width());
+        ComPtr<IMFSourceReader> reader = NewReader(NewSource().get());
+        ComPtr<IMFMediaType> type;
+        StreamFormat listed;
+        for (DWORD index = 0; !type || listed != chosen; ++index) {
+            ASSERT_EQ(S_OK,
+                      reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, index, type.put()));
+            ASSERT_TRUE(FindStreamFormat(type.get(), &listed));
+        }
+        ASSERT_EQ(S_OK,
+                  reader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, type.get()));
+        for (int read = 0; read < 20; ++read) {
+            const ReadFrame frame = ReadOneFrame(reader.get());
+            ASSERT_EQ(S_OK, frame.result);
+            ASSERT_TRUE(ShowsSimBars(chosen, frame.bytes)) << "read " << read;
+        }
+        EXPECT_EQ(chosen.resolution, LastOpenedResolution());
+    }
+}
+
 TEST_F(MediaSourceTest, AsynchronousReadsFollowRealTimeAndGoOnAfterAFlush)
 {
     ReadCallback callback;
@@ -536,7 +662,11 @@ TEST_F(MediaSourceTest, StartPauseRestartAndStopSendTheirEventsAndKeepTheTimeLin
     Sleep(300);
     EXPECT_EQ(Events{MEStreamPaused}, TakeEvents(m_Stream.get()));
     EXPECT_EQ(1, SimIsPlaying());
+    // A position while paused or started is refused: the source cannot seek.
+    const PROPVARIANT zero = Position(0);
+    EXPECT_EQ(MF_E_INVALIDREQUEST, m_Source->Start(m_Presentation.get(), nullptr, &zero));
     StartDirect();
+    EXPECT_EQ(MF_E_INVALIDREQUEST, m_Source->Start(m_Presentation.get(), nullptr, &zero));
     EXPECT_EQ((Events{MEUpdatedStream, MESourceStarted}), TakeEvents(m_Source.get()));
     EXPECT_GT(WaitForSample(m_Stream.get()).time, frames[2].time + 2000000) << "300 ms later";
 
@@ -657,7 +787,7 @@ TEST_F(MediaSourceTest, OffersNoServiceNoCameraPropertySetAndNoAggregation)
     ASSERT_EQ(S_OK, source->QueryInterface(IID_IMFMediaSourceEx, extended.putVoid()));
     EXPECT_EQ(S_OK, extended->SetD3DManager(source.get()));
     HRESULT refused = S_OK;
-    EXPECT_EQ(nullptr, CreateCameraMediaSource(source.get(), &refused));
+    EXPECT_EQ(nullptr, CameraMediaSource::Create(source.get(), nullptr, &refused));
     EXPECT_EQ(CLASS_E_NOAGGREGATION, refused);
     source->AddRef();
     EXPECT_EQ(4u, source->Release()) << "the test's source, services, control and extended";
@@ -796,6 +926,136 @@ TEST_F(MediaSourceTest, AStalledCameraEndsTheStreamAndTheNextStartResumesIt)
     const ReadFrame ended = ReadOneFrame(reader.get());
     EXPECT_EQ(S_OK, ended.result);
     EXPECT_EQ(DWORD(MF_SOURCE_READERF_ENDOFSTREAM), ended.flags);
+}
+
+// The steps a frame server takes with a virtual camera's class, in the
+// multithreaded apartment, through the module as it is loaded by class
+// identifier; the allocator is the platform's own.
+TEST_F(MediaSourceTest, AFrameServersStepsThroughTheModule)
+{
+    CameraConfig stored;
+    stored.m_Format.m_Resolution = 3;
+    ASSERT_EQ(1, WriteSettingsFile(stored));
+    LoadedModule module;
+    ASSERT_TRUE(module.getClassObject && module.canUnloadNow);
+    ComPtr<IMFVideoSampleAllocatorEx> platformAllocator;
+    ASSERT_EQ(S_OK,
+              MFCreateVideoSampleAllocatorEx(IID_IMFVideoSampleAllocatorEx, platformAllocator.putVoid()));
+    NotingAllocator allocator(platformAllocator.get());
+    {
+        ComPtr<IClassFactory> factory;
+        ASSERT_EQ(S_OK, module.getClassObject(CLSID_BriscaMediaSource, IID_IClassFactory, factory.putVoid()));
+        ComPtr<IMFActivate> activate;
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IMFActivate, activate.putVoid()));
+        ASSERT_EQ(S_OK, activate->SetString(MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME, L"Brisca Virtual Camera"));
+        ComPtr<IMFMediaSourceEx> source;
+        ASSERT_EQ(S_OK, activate->ActivateObject(IID_IMFMediaSourceEx, source.putVoid()));
+        ComPtr<IMFAttributes> attributes;
+        ASSERT_EQ(S_OK, source->GetSourceAttributes(attributes.put()));
+        wchar_t name[64] = L"";
+        ASSERT_EQ(S_OK, attributes->GetString(MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME, name, 64, nullptr));
+        EXPECT_STREQ(L"Brisca Virtual Camera", name);
+        ASSERT_EQ(S_OK, source->GetStreamAttributes(0, attributes.put()));
+        ExpectDeviceStream(attributes.get());
+        ComPtr<IMFPresentationDescriptor> presentation;
+        ASSERT_EQ(S_OK, source->CreatePresentationDescriptor(presentation.put()));
+
+        // The allocator, then the type; both refuse what does not fit.
+        ComPtr<FrameServer::IMFSampleAllocatorControl> control;
+        ASSERT_EQ(S_OK, source->QueryInterface(FrameServer::SampleAllocatorControlId, control.putVoid()));
+        DWORD input = 99;
+        FrameServer::AllocatorUsage usage = FrameServer::DoesNotAllocate;
+        ASSERT_EQ(S_OK, control->GetAllocatorUsage(0, &input, &usage));
+        EXPECT_EQ(FrameServer::UsesCustomAllocator, usage);
+        EXPECT_EQ(E_NOINTERFACE, control->SetDefaultAllocator(0, attributes.get()));
+        EXPECT_EQ(MF_E_INVALIDSTREAMNUMBER, control->SetDefaultAllocator(1, &allocator));
+        ASSERT_EQ(S_OK, control->SetDefaultAllocator(0, &allocator));
+        ASSERT_EQ(S_OK, control->GetAllocatorUsage(0, &input, &usage));
+        EXPECT_EQ(0u, input);
+        EXPECT_EQ(FrameServer::UsesProvidedAllocator, usage);
+        ComPtr<FrameServer::IMFMediaSource2> source2;
+        ASSERT_EQ(S_OK, source->QueryInterface(FrameServer::MediaSource2Id, source2.putVoid()));
+        ComPtr<IMFMediaType> type;
+        ASSERT_EQ(S_OK, CreateStreamMediaType(Format(2, PixelFormat::Nv12), type.put()));
+        EXPECT_EQ(MF_E_INVALIDSTREAMNUMBER, source2->SetMediaType(1, type.get()));
+        ASSERT_EQ(S_OK, source2->SetMediaType(0, type.get()));
+        ComPtr<IMFMediaType> odd;
+        ASSERT_EQ(S_OK, MFCreateMediaType(odd.put()));
+        ASSERT_EQ(S_OK, type->CopyAllItems(odd.get()));
+        ASSERT_EQ(S_OK, MFSetAttributeSize(odd.get(), MF_MT_FRAME_SIZE, 640, 480));
+        EXPECT_EQ(MF_E_INVALIDMEDIATYPE, source2->SetMediaType(0, odd.get()));
+
+        // Started: the samples are the allocator's, of the type set, stamped from the start on.
+        const PROPVARIANT empty = Position();
+        ASSERT_EQ(S_OK, source->Start(presentation.get(), nullptr, &empty));
+        ComPtr<IMFMediaEvent> announced = WaitForEvent(source.get(), MENewStream);
+        ASSERT_TRUE(announced);
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        ASSERT_EQ(S_OK, announced->GetValue(&value));
+        ComPtr<FrameServer::IMFMediaStream2> stream;
+        ASSERT_EQ(S_OK, value.punkVal->QueryInterface(FrameServer::MediaStream2Id, stream.putVoid()));
+        PropVariantClear(&value);
+        const LONGLONG started = EventTime(WaitForEvent(source.get(), MESourceStarted, 0).get());
+        EXPECT_EQ(started, EventTime(WaitForEvent(stream.get(), MEStreamStarted, 0).get()));
+        EXPECT_EQ(FrameServer::StreamRunning, StateOf(stream.get()));
+        EXPECT_EQ((std::pair<int, StreamFormat>(1, Format(2, PixelFormat::Nv12))), allocator.Initialised());
+        const auto expectDelivered = [&](LONGLONG notBefore, int count) {
+            for (int read = 0; read < count; ++read) {
+                const ComPtr<IUnknown> token = NewToken();
+                ASSERT_EQ(S_OK, stream->RequestSample(token.get()));
+                const ReadFrame frame = WaitForSample(stream.get());
+                ASSERT_TRUE(ShowsSimBars(Format(2, PixelFormat::Nv12), frame.bytes)) << "read " << read;
+                EXPECT_EQ(token.get(), frame.token.get());
+                EXPECT_TRUE(allocator.Handed(frame.sample));
+                EXPECT_GE(frame.time, notBefore);
+            }
+        };
+        expectDelivered(started, 5);
+
+        // IKsControl on the stream answers as on the source.
+        ComPtr<IKsControl> streamKs, sourceKs;
+        ASSERT_EQ(S_OK, stream->QueryInterface(KsControlInterfaceId, streamKs.putVoid()));
+        ASSERT_EQ(S_OK, source->QueryInterface(KsControlInterfaceId, sourceKs.putVoid()));
+        KSPROPERTY property = {};
+        ULONG returned = 0;
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND),
+                  streamKs->KsProperty(&property, sizeof(property), nullptr, 0, &returned));
+        EXPECT_EQ(sourceKs->KsProperty(&property, sizeof(property), nullptr, 0, &returned),
+                  streamKs->KsProperty(&property, sizeof(property), nullptr, 0, &returned));
+
+        // Paused while frames arrive; the restart's first sample is no older than the restart.
+        ASSERT_EQ(S_OK, source->Pause());
+        EXPECT_EQ(FrameServer::StreamPaused, StateOf(stream.get()));
+        EXPECT_EQ(MF_E_INVALID_STATE_TRANSITION, stream->SetStreamState(FrameServer::StreamRunning));
+        Sleep(200);
+        ASSERT_EQ(S_OK, source->Start(presentation.get(), nullptr, &empty));
+        const LONGLONG restarted = EventTime(WaitForEvent(stream.get(), MEStreamStarted).get());
+        EXPECT_GT(restarted, started + 2000000);
+        expectDelivered(restarted, 3);
+
+        // The stream stopped and run again on its own while the source runs.
+        ASSERT_EQ(S_OK, stream->SetStreamState(FrameServer::StreamStopped));
+        EXPECT_TRUE(WaitForEvent(stream.get(), MEStreamStopped, 0));
+        EXPECT_EQ(MF_E_MEDIA_SOURCE_WRONGSTATE, stream->RequestSample(nullptr));
+        EXPECT_EQ(MF_E_INVALID_STATE_TRANSITION, stream->SetStreamState(FrameServer::StreamPaused));
+        Sleep(100);
+        ASSERT_EQ(S_OK, stream->SetStreamState(FrameServer::StreamRunning));
+        const LONGLONG rerun = EventTime(WaitForEvent(stream.get(), MEStreamStarted, 0).get());
+        EXPECT_GT(rerun, restarted);
+        expectDelivered(rerun, 2);
+
+        ASSERT_EQ(S_OK, source->Stop());
+        EXPECT_EQ(FrameServer::StreamStopped, StateOf(stream.get()));
+        EXPECT_EQ(MF_E_INVALID_STATE_TRANSITION, stream->SetStreamState(FrameServer::StreamRunning));
+        ASSERT_EQ(S_OK, activate->ShutdownObject());
+        DWORD characteristics = 0;
+        EXPECT_EQ(MF_E_SHUTDOWN, source->GetCharacteristics(&characteristics));
+        EXPECT_EQ(MF_E_SHUTDOWN, stream->SetStreamState(FrameServer::StreamRunning));
+        EXPECT_EQ(1, allocator.References()) << "the source let the allocator go at its shutdown";
+        EXPECT_EQ(S_FALSE, module.canUnloadNow()) << "objects still held";
+    }
+    EXPECT_TRUE(WaitUntil([&] { return module.canUnloadNow() == S_OK; }, 3000)) << "every module object gone";
 }
 
 } // namespace

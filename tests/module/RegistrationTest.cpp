@@ -206,9 +206,15 @@ TEST_F(ModuleRegistration, RegistersTheMediaSourceBesideTheFilter)
     ASSERT_TRUE(ReadText(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", L"ThreadingModel", text));
     EXPECT_EQ(L"Both", text);
 
-    // Created by its class identifier, as a frame server creates it.
+    // Created by its class identifier as an activation object, as a frame
+    // server creates it, and directly as the source it activates.
     ASSERT_EQ(S_OK, MFStartup(MF_VERSION, MFSTARTUP_FULL));
+    ComPtr<IMFActivate> activate;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_BriscaMediaSource, nullptr, CLSCTX_INPROC_SERVER, IID_IMFActivate,
+                                     activate.putVoid()));
     ComPtr<IMFMediaSource> source;
+    ASSERT_EQ(S_OK, activate->ActivateObject(IID_IMFMediaSource, source.putVoid()));
+    EXPECT_EQ(S_OK, activate->ShutdownObject());
     EXPECT_EQ(S_OK, CoCreateInstance(CLSID_BriscaMediaSource, nullptr, CLSCTX_INPROC_SERVER,
                                      IID_IMFMediaSource, source.putVoid()));
     ASSERT_TRUE(source);
@@ -217,6 +223,7 @@ TEST_F(ModuleRegistration, RegistersTheMediaSourceBesideTheFilter)
     EXPECT_EQ(DWORD(MFMEDIASOURCE_IS_LIVE | MFMEDIASOURCE_CAN_PAUSE), characteristics);
     EXPECT_EQ(S_OK, source->Shutdown());
     source.reset();
+    activate.reset();
     MFShutdown();
 
     ASSERT_EQ(0u, RunRegistrationTool(true));

@@ -15,6 +15,7 @@
 #include "tools/capture/CommandLine.h"
 #include "tools/capture/FrameSink.h"
 #include "tools/capture/PngSnapshot.h"
+#include "tools/capture/VirtualCamera.h"
 
 namespace {
 
@@ -129,6 +130,26 @@ TEST(CaptureToolCommandLine, VirtualCameraActions)
     ASSERT_TRUE(ParseCommandLine({L"vcam", L"add"}, options, error));
     EXPECT_EQ(VirtualCameraAction::Add, options.virtualCamera);
     EXPECT_FALSE(options.allUsers);
+}
+
+// The platform lists a virtual camera under its name followed by its own words.
+TEST(CaptureToolVirtualCamera, StatusKnowsTheCameraByItsListedNameOrItsSource)
+{
+    const struct {
+        const wchar_t* name;
+        const wchar_t* link;
+        bool ours;
+    } cases[] = {
+        {L"Brisca Virtual Camera", L"", true},
+        {L"Brisca Virtual Camera Windows Virtual Camera", L"", true},
+        {L"brisca virtual camera (Windows Virtual Camera)", L"", true},
+        {L"Camera", L"\\\\?\\SWD#VCAM#{beb49f67-f61d-4777-95b7-2549db3a73b8}", true},
+        {L"Brisca Virtual Camera 2", L"", false},
+        {L"Brisca Camera", L"\\\\?\\USB#VID_1234", false},
+        {L"Other Windows Virtual Camera", L"", false},
+    };
+    for (const auto& device : cases)
+        EXPECT_EQ(device.ours, IsBriscaVirtualCamera({device.name, device.link})) << device.name;
 }
 
 // --- settings table ---

@@ -1,5 +1,7 @@
 #include "tools/capture/VirtualCamera.h"
 
+#include <cwctype>
+
 #include "mediasource/MediaSourceClass.h"
 #include "tools/capture/ConsoleOutput.h"
 #include "tools/capture/ExitCodes.h"
@@ -19,6 +21,24 @@ std::wstring SourceId()
     wchar_t text[39] = L"";
     StringFromGUID2(CLSID_BriscaMediaSource, text, 39);
     return text;
+}
+
+const wchar_t PlatformNameSuffix[] = L"Windows Virtual Camera";
+
+std::wstring Lowered(std::wstring text)
+{
+    for (wchar_t& c : text)
+        c = static_cast<wchar_t>(std::towlower(c));
+    return text;
+}
+
+// The name with separators (spaces, dashes, brackets) at both ends removed.
+std::wstring TrimSeparators(const std::wstring& text)
+{
+    const wchar_t separators[] = L" \t-()[]";
+    const size_t first = text.find_first_not_of(separators);
+    if (first == std::wstring::npos) return std::wstring();
+    return text.substr(first, text.find_last_not_of(separators) - first + 1);
 }
 
 virtualcamera::Access AccessOf(const ToolOptions& options)
@@ -92,25 +112,36 @@ int ShowStatus(virtualcamera::Api& api)
     const HRESULT asked = api.IsSupported(supported);
     PrintOut(L"Software camera sources: %ls\n",
              FAILED(asked) ? DescribeResult(asked).c_str() : (supported ? L"supported" : L"not supported"));
-    std::vector<std::wstring> names;
+    std::vector<virtualcamera::CaptureDevice> devices;
     HRESULT result = api.Start();
-    if (SUCCEEDED(result)) result = api.VideoCaptureDeviceNames(names);
+    if (SUCCEEDED(result)) result = api.VideoCaptureDevices(devices);
     if (FAILED(result)) {
         PrintError(L"briscacap: cannot list the video capture devices: %ls\n",
                    DescribeResult(result).c_str());
         return ExitCameraFailed;
     }
-    for (const std::wstring& name : names) {
-        if (name != VirtualCameraName) continue;
-        PrintOut(L"\"%ls\": registered, listed among the video capture devices\n", VirtualCameraName);
+    for (const virtualcamera::CaptureDevice& device : devices) {
+        if (!IsBriscaVirtualCamera(device)) continue;
+        PrintOut(L"\"%ls\": registered, listed among the video capture devices as \"%ls\"\n",
+                 VirtualCameraName, device.name.c_str());
         return ExitSuccess;
     }
     PrintOut(L"\"%ls\": not registered (not among the %u video capture devices)\n", VirtualCameraName,
-             static_cast<unsigned>(names.size()));
+             static_cast<unsigned>(devices.size()));
     return ExitNoDevice;
 }
 
 } // namespace
+
+bool IsBriscaVirtualCamera(const virtualcamera::CaptureDevice& device)
+{
+    if (Lowered(device.symbolicLink).find(Lowered(SourceId())) != std::wstring::npos) return true;
+    const std::wstring name = Lowered(device.name);
+    const std::wstring ours = Lowered(VirtualCameraName);
+    if (name.compare(0, ours.size(), ours) != 0) return false;
+    const std::wstring rest = TrimSeparators(name.substr(ours.size()));
+    return rest.empty() || rest == Lowered(PlatformNameSuffix);
+}
 
 int RunVirtualCameraCommand(const ToolOptions& options)
 {

@@ -48,27 +48,36 @@ HRESULT Api::Create(Lifetime lifetime, Access access, const wchar_t* friendlyNam
     return m_Create(SoftwareCameraSource, lifetime, access, friendlyName, sourceId, nullptr, 0, camera.put());
 }
 
-HRESULT Api::VideoCaptureDeviceNames(std::vector<std::wstring>& names) const
+namespace {
+
+std::wstring StringOf(IMFAttributes* attributes, REFGUID key)
 {
-    names.clear();
+    TaskMemory<wchar_t> text;
+    UINT32 length = 0;
+    if (FAILED(attributes->GetAllocatedString(key, text.put(), &length))) return std::wstring();
+    return std::wstring(text.get(), length);
+}
+
+} // namespace
+
+HRESULT Api::VideoCaptureDevices(std::vector<CaptureDevice>& devices) const
+{
+    devices.clear();
     if (!m_CreateAttributes || !m_EnumDevices) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
     ComPtr<IMFAttributes> query;
     RETURN_IF_FAILED(m_CreateAttributes(query.put(), 1));
     RETURN_IF_FAILED(
         query->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE, MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID));
-    TaskMemory<IMFActivate*> devices;
+    TaskMemory<IMFActivate*> listed;
     UINT32 count = 0;
-    RETURN_IF_FAILED(m_EnumDevices(query.get(), devices.put(), &count));
+    RETURN_IF_FAILED(m_EnumDevices(query.get(), listed.put(), &count));
     // Each device comes with a reference the caller releases.
     std::vector<ComPtr<IMFActivate>> owned;
     for (UINT32 i = 0; i < count; ++i)
-        owned.emplace_back(devices.get()[i]);
-    for (const ComPtr<IMFActivate>& device : owned) {
-        TaskMemory<wchar_t> name;
-        UINT32 length = 0;
-        if (SUCCEEDED(device->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME, name.put(), &length)))
-            names.emplace_back(name.get(), length);
-    }
+        owned.emplace_back(listed.get()[i]);
+    for (const ComPtr<IMFActivate>& device : owned)
+        devices.push_back({StringOf(device.get(), MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME),
+                           StringOf(device.get(), MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK)});
     return S_OK;
 }
 

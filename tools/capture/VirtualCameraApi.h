@@ -48,6 +48,12 @@ struct IMFVirtualCamera : public IMFAttributes {
     virtual HRESULT STDMETHODCALLTYPE Shutdown() = 0;
 };
 
+// A video capture device as Media Foundation lists it.
+struct CaptureDevice {
+    std::wstring name;         // its friendly name
+    std::wstring symbolicLink; // the device's path, empty when the list gives none
+};
+
 // The functions, where the system has them. Media Foundation is started for
 // the object's lifetime once Start succeeded.
 class Api {
@@ -63,8 +69,8 @@ class Api {
     HRESULT IsSupported(bool& supported) const;
     HRESULT Create(Lifetime lifetime, Access access, const wchar_t* friendlyName, const wchar_t* sourceId,
                    ComPtr<IMFVirtualCamera>& camera) const;
-    // The names of the video capture devices Media Foundation lists.
-    HRESULT VideoCaptureDeviceNames(std::vector<std::wstring>& names) const;
+    // The video capture devices Media Foundation lists.
+    HRESULT VideoCaptureDevices(std::vector<CaptureDevice>& devices) const;
 
   private:
     typedef HRESULT(WINAPI* CreateFunction)(Type, Lifetime, Access, LPCWSTR, LPCWSTR, const GUID*, ULONG,
