@@ -534,8 +534,14 @@ TEST_F(CapturePinTest, SuggestedBuffersAreTakenBeforeConnectingAndNeverSmallerTh
         EXPECT_EQ(c.requested.cbPrefix, allocator.m_Request.cbPrefix);
     }
 
+    // The connection's own allocator grants the suggested count.
+    const ALLOCATOR_PROPERTIES eight = {8, -1, -1, -1};
+    ASSERT_EQ(S_OK, negotiation->SuggestAllocatorProperties(&eight));
     FakeInputPin* peer = new FakeInputPin();
     ASSERT_EQ(S_OK, m_Capture->PinInterface()->Connect(peer, nullptr));
+    ASSERT_EQ(S_OK, negotiation->GetAllocatorProperties(&granted));
+    EXPECT_EQ(8, granted.cBuffers);
+    EXPECT_EQ(frame, granted.cbBuffer);
     const ALLOCATOR_PROPERTIES late = {9, 9, 9, 9};
     EXPECT_EQ(VFW_E_ALREADY_CONNECTED, negotiation->SuggestAllocatorProperties(&late));
     m_Capture->PinInterface()->Disconnect();

@@ -281,25 +281,6 @@ TEST_F(FrameProductionTest, SamplesReceiveAtMostWhatTheyHold)
     m_Capture->OnThreadEnd();
 }
 
-TEST_F(FrameProductionTest, WithoutANewFrameTheCapturePinSendsNothing)
-{
-    ASSERT_EQ(S_OK, m_Capture->OnThreadBegin());
-    ASSERT_TRUE(WaitForFrames(1));
-    SimPauseFrames(1);
-    Sleep(300);
-    FakeMediaSample first(FullFrameBytes), again(FullFrameBytes);
-    ASSERT_EQ(S_OK, m_Capture->FillSample(&first));
-    // It waits a while for a new frame, then gives the sample back unfilled.
-    const DWORD began = GetTickCount();
-    EXPECT_EQ(SkipSample, m_Capture->FillSample(&again));
-    EXPECT_GE(GetTickCount() - began, CapturePin::FrameWaitMilliseconds - 20);
-    EXPECT_FALSE(again.m_StartGiven);
-    SimPauseFrames(0);
-    EXPECT_EQ(S_OK, m_Capture->FillSample(&again));
-    EXPECT_GT(again.m_Start, first.m_Start);
-    m_Capture->OnThreadEnd();
-}
-
 TEST_F(FrameProductionTest, CameraFailuresAreShownInAMessageBox)
 {
     struct Case {
@@ -424,9 +405,12 @@ TEST_F(FrameProductionTest, CaptureSendsEachFrameOnceStampedWhenItArrived)
         ExpectEachFrameOnceWithoutOverlap(samples);
         for (const RecordedSample& sample : samples) {
             SCOPED_TRACE(sample.start);
-            // Nothing before the graph's start; stamped on arrival, just before it reached the sink.
+            // Nothing before the graph's start; stamped with the stream time of
+            // the frame's arrival, a copy and a delivery before the sink saw it
+            // (a full frame's copy waits for the preview's on a loaded machine).
             EXPECT_GE(sample.start, 0);
-            EXPECT_LT(std::llabs(sample.probe - sample.start), CameraFrameInterval);
+            EXPECT_GE(sample.probe, sample.start);
+            EXPECT_LT(sample.probe - sample.start, 2 * CameraFrameInterval);
         }
         // The camera's 30 frames a second (a loaded machine may miss a few).
         EXPECT_GE(double(samples.size() - 1), 0.9 * 30.0 * ArrivalSpan(samples) / Second);
@@ -885,27 +869,6 @@ TEST_F(FrameProductionTest, StreamControlMakesARecordingWindowWithItsEvents)
         EXPECT_GE(sample.start, start);
         EXPECT_LT(sample.start, stop);
     }
-}
-
-TEST_F(FrameProductionTest, ASuggestedBufferCountIsWhatTheConnectionGets)
-{
-    StoreResolution(3);
-    ASSERT_EQ(S_OK, m_Graph.Create(m_Filter.get()));
-    ComPtr<IPin> pin;
-    ASSERT_EQ(S_OK, m_Filter->FindPin(L"1", pin.put()));
-    ComPtr<IAMBufferNegotiation> negotiation;
-    ASSERT_EQ(S_OK, pin.queryInto(IID_IAMBufferNegotiation, negotiation));
-    const ALLOCATOR_PROPERTIES suggested = {8, -1, -1, -1};
-    ASSERT_EQ(S_OK, negotiation->SuggestAllocatorProperties(&suggested));
-    ASSERT_EQ(S_OK, m_Graph.ConnectPin(L"1"));
-    ALLOCATOR_PROPERTIES granted = {};
-    ASSERT_EQ(S_OK, negotiation->GetAllocatorProperties(&granted));
-    EXPECT_EQ(8, granted.cBuffers);
-    EXPECT_GE(granted.cbBuffer, 800 * 600 * 3);
-    m_Graph.m_Sinks[0].SetPictureSize(800, 600);
-    ASSERT_TRUE(SUCCEEDED(m_Graph.Run()));
-    EXPECT_TRUE(m_Graph.m_Sinks[0].WaitForSamples(3));
-    ASSERT_EQ(S_OK, m_Graph.Stop());
 }
 
 TEST_F(FrameProductionTest, ASecondFilterCannotTakeTheCameraFromTheFirst)
